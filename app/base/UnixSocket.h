@@ -1,0 +1,46 @@
+#pragma once
+
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include <chrono>
+#include <cstddef>
+#include <expected>
+#include <string>
+#include <string_view>
+
+#include "UniqueFd.h"
+
+namespace tw {
+
+// The one place that turns a path into a Unix stream socket address, shared by every client and
+// server of a Unix socket in the project.
+class UnixSocket {
+public:
+    // Longest path accepted, in bytes. 103 is the limit on every platform the daemon runs on,
+    // although Linux's sun_path would hold 107.
+    static constexpr std::size_t kMaxPathLength = 103;
+
+    struct Error {
+        enum class Kind { createFailed, pathTooLong, connectFailed };
+        Kind kind;
+        int errorNumber = 0;  // errno of the failed call; 0 for pathTooLong
+    };
+
+    // A zeroed address of family AF_UNIX with the path copied and zero-terminated; nothing when
+    // the path is longer than kMaxPathLength.
+    static std::expected<sockaddr_un, Error> address(std::string_view path);
+
+    // Creates a stream socket (close-on-exec), checks the path and connects. When `timeout` is
+    // positive it bounds the connect and every later send on the socket (SO_SNDTIMEO).
+    static std::expected<UniqueFd, Error> connect(std::string_view path,
+                                                  std::chrono::milliseconds timeout = {});
+
+    // Creates a listening stream socket at `path`, replacing a stale socket file.
+    static std::expected<UniqueFd, Error> listen(std::string_view path, int backlog = 64);
+
+    // One send call that never raises SIGPIPE. Returns the count written or -1 with errno set.
+    static ssize_t sendOnce(int fd, const void* data, std::size_t size);
+};
+
+}  // namespace tw
