@@ -1,0 +1,234 @@
+#include "LocalAPIClient.h"
+
+#include <poll.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <vector>
+
+#include "LoginURLSearch.h"
+#include "Utf8.h"
+#include "base/UnixSocket.h"
+#include "base/WorkerPool.h"
+#include "core/AppLogger.h"
+
+namespace tw {
+
+namespace {
+
+constexpr std::string_view kCategory = "LocalAPI";
+constexpr std::string_view kHeaderEnd = "\r\n\r\n";
+
+std::string errorText(int errorNumber) { return std::strerror(errorNumber); }
+
+LocalAPIError connectError(const UnixSocket::Error& error) {
+    switch (error.kind) {
+        case UnixSocket::Error::Kind::createFailed: return LocalAPIError::socketCreateFailed();
+        case UnixSocket::Error::Kind::pathTooLong: return LocalAPIError::socketPathTooLong();
+        case UnixSocket::Error::Kind::connectFailed: break;
+    }
+    return LocalAPIError::connectFailed(errorText(error.errorNumber));
+}
+
+bool isQueryCharacter(unsigned char c) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
+    return std::string_view("-._~!$&'()*+,;=:/?@").find(static_cast<char>(c)) !=
+           std::string_view::npos;
+}
+
+// The status code of the status line when it is a decimal number, else nothing. The line is split
+// at single spaces with empty pieces dropped, into at most three parts.
+std::optional<long long> statusCode(std::string_view header) {
+    const std::string_view line = header.substr(0, header.find("\r\n"));
+    std::vector<std::string_view> parts;
+    std::size_t at = 0;
+    while (at < line.size() && parts.size() < 3) {
+        if (line[at] == ' ') {
+            ++at;
+            continue;
+        }
+        const std::size_t end = parts.size() == 2 ? line.size() : line.find(' ', at);
+        parts.push_back(line.substr(at, end == std::string_view::npos ? line.size() - at : end - at));
+        at = end == std::string_view::npos ? line.size() : end;
+    }
+    if (parts.size() < 2) return std::nullopt;
+    long long code = 0;
+    const auto [end, ec] = std::from_chars(parts[1].data(), parts[1].data() + parts[1].size(), code);
+    if (ec != std::errc() || end != parts[1].data() + parts[1].size()) return std::nullopt;
+    return code;
+}
+
+}  // namespace
+
+LocalAPIClient::LocalAPIClient(std::string socketPath, std::shared_ptr<AppLogger> logger,
+                               std::shared_ptr<WorkerPool> pool,
+                               std::chrono::milliseconds inactivityLimit)
+    : config_(std::make_shared<Config>(Config{std::move(socketPath), std::move(logger), inactivityLimit})),
+      pool_(std::move(pool)) {}
+
+const std::shared_ptr<LocalAPIClient>& LocalAPIClient::shared() {
+    static const auto* client = new std::shared_ptr<LocalAPIClient>(std::make_shared<LocalAPIClient>(
+        std::string(kDefaultSocketPath), AppLogger::shared(), WorkerPool::shared()));
+    return *client;
+}
+
+std::string LocalAPIClient::buildRequest(std::string_view method, std::string_view path,
+                                         std::optional<std::string_view> body) {
+    std::string request;
+    request.reserve(128 + path.size() + (body ? body->size() : 0));
+    request.append(method).append(" ").append(path).append(" HTTP/1.1\r\n");
+    request.append("Host: local-tarnwickd.sock\r\n");
+    request.append("Content-Length: ").append(std::to_string(body ? body->size() : 0)).append("\r\n");
+    request.append("Connection: close\r\n");
+    if (body) request.append("Content-Type: application/json\r\n");
+    request.append("\r\n");
+    if (body) request.append(*body);
+    return request;
+}
+
+std::string LocalAPIClient::encodeQueryValue(std::string_view value) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string encoded;
+    encoded.reserve(value.size());
+    for (const char ch : value) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (isQueryCharacter(c)) {
+            encoded.push_back(ch);
+        } else {
+            encoded.push_back('%');
+            encoded.push_back(kHex[c >> 4]);
+            encoded.push_back(kHex[c & 0xF]);
+        }
+    }
+    return encoded;
+}
+
+void LocalAPIClient::send(Request request, Completion<std::string> completion) {
+    pool_->submit([config = config_, request = std::move(request),
+                   completion = std::move(completion)] {
+        auto fd = UnixSocket::connect(config->socketPath, config->inactivityLimit);
+        if (!fd) {
+            completion(std::unexpected(connectError(fd.error())));
+            return;
+        }
+        // The socket stays open until the completion has returned.
+        completion(exchange(*config, fd->get(), request));
+    });
+}
+
+void LocalAPIClient::sendIgnoringBody(Request request, Completion<void> completion) {
+    send(std::move(request), [completion = std::move(completion)](auto result) {
+        if (result) {
+            completion({});
+        } else {
+            completion(std::unexpected(std::move(result.error())));
+        }
+    });
+}
+
+std::expected<std::string, LocalAPIError> LocalAPIClient::exchange(const Config& config, int fd,
+                                                                   const Request& request) {
+    const std::string bytes = buildRequest(request.method, request.path, request.body);
+    if (UnixSocket::sendOnce(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
+        return std::unexpected(LocalAPIError::writeFailed(errorText(errno)));
+    }
+    auto response = readResponse(config, fd);
+    if (!response) return response;
+    if (response->find(kHeaderEnd) == std::string::npos) {
+        return std::unexpected(LocalAPIError::badHTTPResponse());
+    }
+    if (!request.checkStatus) return response->substr(response->find(kHeaderEnd) + kHeaderEnd.size());
+    return checkStatus(config, request, std::move(*response));
+}
+
+std::expected<std::string, LocalAPIError> LocalAPIClient::readResponse(const Config& config, int fd) {
+    std::string buffer;
+    buffer.reserve(kInitialBufferSize);
+    char chunk[kReadChunkSize];
+    for (;;) {
+        pollfd pfd{fd, POLLIN, 0};
+        const int ready = ::poll(&pfd, 1, static_cast<int>(config.inactivityLimit.count()));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready == 0) return std::unexpected(LocalAPIError::readFailed(errorText(ETIMEDOUT)));
+        const ssize_t n = ready < 0 ? -1 : ::recv(fd, chunk, sizeof chunk, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return std::unexpected(LocalAPIError::readFailed(errorText(errno)));
+        if (n == 0) return buffer;
+        buffer.append(chunk, static_cast<std::size_t>(n));
+        if (buffer.size() > kMaxResponseSize) {
+            config.logger->log(kCategory, "Response too large (" + std::to_string(buffer.size()) +
+                                              " bytes), truncating");
+            return buffer;
+        }
+    }
+}
+
+std::expected<std::string, LocalAPIError> LocalAPIClient::checkStatus(const Config& config,
+                                                                      const Request& request,
+                                                                      std::string response) {
+    const auto headerEnd = response.find(kHeaderEnd);
+    std::string body = response.substr(headerEnd + kHeaderEnd.size());
+    const std::string_view header(response.data(), headerEnd);
+    if (!isValidUtf8(header)) return body;
+    const auto code = statusCode(header);
+    if (!code || *code < 400) return body;
+    if (!isValidUtf8(body)) body.clear();
+    config.logger->log(kCategory, "HTTP error " + std::to_string(*code) + " for " + request.method +
+                                      " " + request.path + ": " + body);
+    return std::unexpected(LocalAPIError::httpError(static_cast<int>(*code), std::move(body)));
+}
+
+void LocalAPIClient::getStatus(Completion<DaemonStatus> completion) {
+    send({"GET", "/localapi/v0/status"}, [completion = std::move(completion)](auto body) {
+        if (!body) return completion(std::unexpected(std::move(body.error())));
+        auto status = DaemonStatus::decode(*body);
+        if (!status) return completion(std::unexpected(LocalAPIError::decodeFailed()));
+        completion(std::move(*status));
+    });
+}
+
+void LocalAPIClient::getProfiles(Completion<ProfilesResponse> completion) {
+    send({"GET", "/localapi/v0/profiles"},
+         [logger = config_->logger, completion = std::move(completion)](auto body) {
+             if (!body) return completion(std::unexpected(std::move(body.error())));
+             auto profiles = ProfilesResponse::decode(*body);
+             if (!profiles) {
+                 logger->log(kCategory,
+                             "Failed to decode profiles response: " + profiles.error().description);
+                 return completion(std::unexpected(LocalAPIError::decodeFailed()));
+             }
+             completion(std::move(*profiles));
+         });
+}
+
+void LocalAPIClient::switchProfile(const std::string& id, Completion<void> completion) {
+    sendIgnoringBody({"POST", "/localapi/v0/profiles/switch?id=" + encodeQueryValue(id)},
+                     std::move(completion));
+}
+
+void LocalAPIClient::switchToEmptyProfile(Completion<void> completion) {
+    sendIgnoringBody({"POST", "/localapi/v0/profiles/switch-to-empty"}, std::move(completion));
+}
+
+void LocalAPIClient::setWantRunning(bool wantRunning, Completion<void> completion) {
+    std::string body = wantRunning ? R"({"WantRunning":true,"WantRunningSet":true})"
+                                   : R"({"WantRunning":false,"WantRunningSet":true})";
+    sendIgnoringBody({"PATCH", "/localapi/v0/merrow", std::move(body)}, std::move(completion));
+}
+
+void LocalAPIClient::startLogin(Completion<std::string> completion) {
+    send({"POST", "/localapi/v0/login", std::nullopt, false},
+         [completion = std::move(completion)](auto body) {
+             if (!body) return completion(std::unexpected(std::move(body.error())));
+             auto url = extractInteractiveLoginURL(*body);
+             if (!url || url->empty()) return completion(std::unexpected(LocalAPIError::decodeFailed()));
+             completion(std::move(*url));
+         });
+}
+
+void LocalAPIClient::triggerLogin(Completion<void> completion) {
+    sendIgnoringBody({"POST", "/localapi/v0/login"}, std::move(completion));
+}
+
+}  // namespace tw

@@ -1,0 +1,212 @@
+#include "PeltoBusClient.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "Utf8.h"
+#include "base/MainQueue.h"
+#include "base/UnixSocket.h"
+#include "base/WorkerPool.h"
+#include "core/AppLogger.h"
+
+namespace tw {
+
+namespace {
+
+constexpr std::string_view kCategory = "PeltoBus";
+constexpr std::string_view kHeaderEnd = "\r\n\r\n";
+constexpr std::size_t kLogoutReadSize = 1024;
+
+}  // namespace
+
+PeltoBusClient::PeltoBusClient(std::string socketPath, std::shared_ptr<AppLogger> logger,
+                               std::shared_ptr<MainQueue> mainQueue,
+                               std::shared_ptr<WorkerPool> pool, Options options)
+    : socketPath_(std::move(socketPath)),
+      logger_(std::move(logger)),
+      mainQueue_(std::move(mainQueue)),
+      pool_(std::move(pool)),
+      options_(options) {}
+
+PeltoBusClient::~PeltoBusClient() { stop(); }
+
+void PeltoBusClient::setDelegate(std::weak_ptr<PeltoBusClientDelegate> delegate) {
+    std::lock_guard lock(delegateMutex_);
+    delegate_ = std::move(delegate);
+}
+
+void PeltoBusClient::start() {
+    {
+        std::lock_guard lock(socketMutex_);
+        if (isRunning_.load()) return;
+        isRunning_.store(true);
+    }
+    // The destructor joins the queue before any member goes, so the loop may use `this`.
+    queue_.post([this] { connectLoop(); });
+}
+
+void PeltoBusClient::stop() {
+    {
+        std::lock_guard lock(socketMutex_);
+        isRunning_.store(false);
+        // Shut down rather than close: the loop owns the descriptor and closes it once its read
+        // has returned, so the number cannot be reused while the loop may still touch it.
+        if (socketFD_ != -1) ::shutdown(socketFD_, SHUT_RDWR);
+    }
+    stopped_.notify_all();
+}
+
+void PeltoBusClient::log(const std::string& message) const { logger_->log(kCategory, message); }
+
+void PeltoBusClient::post(std::function<void(PeltoBusClientDelegate&)> callback) {
+    std::weak_ptr<PeltoBusClientDelegate> delegate;
+    {
+        std::lock_guard lock(delegateMutex_);
+        delegate = delegate_;
+    }
+    mainQueue_->post([delegate = std::move(delegate), callback = std::move(callback)] {
+        if (auto receiver = delegate.lock()) callback(*receiver);
+    });
+}
+
+void PeltoBusClient::connectLoop() {
+    while (isRunning_.load()) {
+        auto fd = UnixSocket::connect(socketPath_);
+        if (!fd) {
+            log("Connection failed, retrying in 3s...");
+        } else {
+            streamOnce(std::move(*fd));
+        }
+        if (!pauseBeforeReconnect()) return;
+    }
+}
+
+void PeltoBusClient::streamOnce(UniqueFd fd) {
+    log("Connected to socket");
+    if (!adoptSocket(fd.get())) return;
+    buffer_.clear();
+    consumed_ = scanned_ = 0;
+    headersReceived_ = false;
+    post([](PeltoBusClientDelegate& delegate) { delegate.peltoBusDidConnect(); });
+    UnixSocket::sendOnce(fd.get(), kStreamRequest.data(), kStreamRequest.size());
+    readStream(fd.get());
+    releaseSocket();
+    fd.reset();
+    buffer_ = std::string();
+    post([](PeltoBusClientDelegate& delegate) { delegate.peltoBusDidDisconnect(std::nullopt); });
+}
+
+bool PeltoBusClient::adoptSocket(int fd) {
+    std::lock_guard lock(socketMutex_);
+    if (!isRunning_.load()) return false;
+    socketFD_ = fd;
+    return true;
+}
+
+void PeltoBusClient::releaseSocket() {
+    std::lock_guard lock(socketMutex_);
+    socketFD_ = -1;
+}
+
+bool PeltoBusClient::pauseBeforeReconnect() {
+    std::unique_lock lock(socketMutex_);
+    if (!isRunning_.load()) return false;
+    const auto delay = std::chrono::duration<double>(options_.reconnectDelaySeconds);
+    stopped_.wait_for(lock, delay, [this] { return !isRunning_.load(); });
+    return isRunning_.load();
+}
+
+void PeltoBusClient::readStream(int fd) {
+    char chunk[kReadChunkSize];
+    while (isRunning_.load()) {
+        const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n > 0) {
+            if (processData(chunk, static_cast<std::size_t>(n))) continue;
+            log("Stream line too long (" + std::to_string(buffer_.size() - consumed_) +
+                " bytes without a line feed), reconnecting");
+            return;
+        }
+        // A socket shut down by stop() reads as the end of the stream; only a stream that ended
+        // while it was still wanted is worth a line.
+        if (!isRunning_.load()) return;
+        log(n == 0 ? std::string("EOF") : "Read error: " + std::string(std::strerror(errno)));
+        return;
+    }
+}
+
+bool PeltoBusClient::processData(const char* data, std::size_t size) {
+    buffer_.append(data, size);
+    if (!headersReceived_) {
+        // The blank line may straddle two reads: search again from just before the new bytes.
+        const std::size_t from = scanned_ > 3 ? scanned_ - 3 : 0;
+        const auto end = buffer_.find(kHeaderEnd, from);
+        if (end == std::string::npos) {
+            scanned_ = buffer_.size();
+            return buffer_.size() <= options_.maxPendingBytes;
+        }
+        consumed_ = scanned_ = end + kHeaderEnd.size();
+        headersReceived_ = true;
+    }
+    dispatchLines();
+    return buffer_.size() - consumed_ <= options_.maxPendingBytes;
+}
+
+void PeltoBusClient::dispatchLines() {
+    for (;;) {
+        const char* begin = buffer_.data();
+        const void* lf = std::memchr(begin + scanned_, '\n', buffer_.size() - scanned_);
+        if (!lf) break;
+        const auto end = static_cast<std::size_t>(static_cast<const char*>(lf) - begin);
+        const std::string_view line(begin + consumed_, end - consumed_);
+        consumed_ = scanned_ = end + 1;
+        if (line.empty()) continue;
+        auto notify = PeltoBusNotify::decode(line);
+        if (!notify) continue;
+        post([notify = std::move(*notify)](PeltoBusClientDelegate& delegate) {
+            delegate.peltoBusDidReceiveNotify(notify);
+        });
+    }
+    scanned_ = buffer_.size();
+    // Drop handled bytes once they make up most of the buffer, so each byte moves at most a few
+    // times however the lines fall across reads.
+    if (consumed_ > 0 && consumed_ * 2 >= buffer_.size()) {
+        buffer_.erase(0, consumed_);
+        scanned_ -= consumed_;
+        consumed_ = 0;
+    }
+}
+
+void PeltoBusClient::logout() {
+    pool_->submit([path = socketPath_, logger = logger_, timeout = options_.logoutTimeout] {
+        auto fd = UnixSocket::connect(path, timeout);
+        if (!fd) {
+            logger->log(kCategory, "Logout failed: Could not open socket");
+            return;
+        }
+        const ssize_t written =
+            UnixSocket::sendOnce(fd->get(), kLogoutRequest.data(), kLogoutRequest.size());
+        if (written < 0) {
+            logger->log(kCategory, "Logout write failed: " + std::string(std::strerror(errno)));
+            return;
+        }
+        logger->log(kCategory, "Logout request sent, bytes: " + std::to_string(written));
+        char response[kLogoutReadSize];
+        pollfd pfd{fd->get(), POLLIN, 0};
+        ssize_t n = -1;
+        if (::poll(&pfd, 1, static_cast<int>(timeout.count())) > 0) {
+            n = ::recv(fd->get(), response, sizeof response, 0);
+        }
+        if (n <= 0) {
+            logger->log(kCategory, "Logout response empty or error");
+            return;
+        }
+        const std::string_view text(response, static_cast<std::size_t>(n));
+        logger->log(kCategory, "Logout response: " + std::string(isValidUtf8(text) ? text : ""));
+    });
+}
+
+}  // namespace tw
