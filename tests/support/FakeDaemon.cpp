@@ -41,7 +41,7 @@ FakeDaemon::Reply FakeDaemon::Reply::http(int code, const std::string& body) {
     return reply;
 }
 
-FakeDaemon::Reply FakeDaemon::Reply::closeAtOnce() { return Reply().withoutReadingRequest(); }
+FakeDaemon::Reply FakeDaemon::Reply::closeAtOnce() { return Reply(); }
 
 FakeDaemon::Reply& FakeDaemon::Reply::send(std::string bytes) {
     steps_.push_back(Step{std::move(bytes), {}, false});

@@ -32,14 +32,15 @@ public:
     public:
         // "HTTP/1.1 <code> <reason>\r\n\r\n" followed by the body.
         static Reply http(int code, const std::string& body);
-        // Accepts and closes without reading the request or writing anything.
+        // Reads the request and closes without writing anything.
         static Reply closeAtOnce();
 
         Reply& send(std::string bytes);
         Reply& pause(std::chrono::milliseconds duration);
         // Keeps the connection open, silent, until the daemon stops.
         Reply& hold();
-        // Answers without reading the request first.
+        // Answers without reading the request first. Closing a Unix socket with unread bytes
+        // makes the peer's next read fail with ECONNRESET.
         Reply& withoutReadingRequest();
 
     private:
