@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <iterator>
+#include <utility>
 
 namespace tw {
 
@@ -181,8 +183,9 @@ Result read(const Path& path, dom::element value, std::map<std::string, T>& out)
     return {};
 }
 
-// Records are described by a table of their members; one loop over the object's members
-// dispatches each to its reader, which is cheaper than a lookup per member on large maps.
+// Records are described by a table of their members. One pass over the object's members
+// dispatches each to its reader: a network map carries thousands of nodes, and a lookup per field
+// would scan every node object once per field.
 
 template <class Record>
 struct Field {
@@ -341,14 +344,16 @@ std::expected<Record, JsonDecodeError> decodeStrictly(std::string_view json) {
     return record;
 }
 
-// Lenient reading: a member of the wrong type is simply absent.
+// Lenient reading: a member of the wrong type is simply absent. It reuses the strict readers and
+// drops their failure; the status body is small and rarely mistyped.
 
 template <class T>
 std::optional<T> lenient(dom::object object, std::string_view key) {
     dom::element value;
     T out{};
-    if (object[key].get(value) != simdjson::SUCCESS || !read(Path{}, value, out))
+    if (object[key].get(value) != simdjson::SUCCESS || !read(Path{}, value, out)) {
         return std::nullopt;
+    }
     return out;
 }
 

@@ -76,17 +76,13 @@ TEST(DaemonStatusDecode, TreatsMistypedMembersAsAbsentAndStillSucceeds) {
     EXPECT_EQ(decoded, DaemonStatus{});
 }
 
-TEST(DaemonStatusDecode, FailsWhenTheBodyIsNotAnObject) {
-    EXPECT_FALSE(DaemonStatus::decode("[]").has_value());
-    EXPECT_FALSE(DaemonStatus::decode(R"("Running")").has_value());
-    EXPECT_FALSE(DaemonStatus::decode("{").has_value());
-    EXPECT_FALSE(DaemonStatus::decode("").has_value());
-}
-
-TEST(DaemonStatusDecode, DescribesANonObjectTopLevel) {
+TEST(DaemonStatusDecode, FailsAndSaysWhyWhenTheBodyIsNotAnObject) {
     EXPECT_EQ(DaemonStatus::decode("[]").error().description,
               "top level: expected an object, got an array");
+    EXPECT_EQ(DaemonStatus::decode(R"("Running")").error().description,
+              "top level: expected an object, got a string");
     EXPECT_THAT(DaemonStatus::decode("{").error().description, HasSubstr("not valid JSON: "));
+    EXPECT_FALSE(DaemonStatus::decode("").has_value());
 }
 
 TEST(DaemonStatusDecode, AcceptsJailedAsBooleanOrZeroOrOne) {
@@ -177,10 +173,6 @@ TEST(ProfilesResponseDecode, FailsWhenProfilesIsNotAnArray) {
               "profiles: expected an array, got an object");
 }
 
-TEST(ProfilesResponseDecode, ReportsABodyThatIsNotJson) {
-    EXPECT_THAT(profilesFailure("{\"current_profile_id\": "), HasSubstr("not valid JSON: "));
-}
-
 // Stream state.
 
 TEST(PeltoBusStateDecode, MapsKnownCodesAndNamesInAnyCase) {
@@ -252,11 +244,6 @@ TEST(PeltoBusNotifyDecode, FailsWhenAPresentOptionalMemberHasTheWrongType) {
               "NetMap.Peers: expected an array, got an object");
     EXPECT_EQ(notifyFailure(R"({"NetMap":{"UserProfiles":[]}})"),
               "NetMap.UserProfiles: expected an object, got an array");
-}
-
-TEST(PeltoBusNotifyDecode, FailsWhenTheTopLevelIsNotAnObject) {
-    EXPECT_EQ(notifyFailure("[]"), "top level: expected an object, got an array");
-    EXPECT_THAT(notifyFailure(R"({"Version":"1")"), HasSubstr("not valid JSON: "));
 }
 
 TEST(PeltoBusNotifyDecode, DecodesAFullNotification) {
