@@ -22,7 +22,7 @@ SerialQueue::~SerialQueue() {
 void SerialQueue::post(Task task) {
     {
         std::lock_guard lock(mutex_);
-        ready_.push_back(std::move(task));
+        ready_.push_back(Pending{std::move(task), nullptr});
     }
     wake_.notify_one();
 }
@@ -33,7 +33,7 @@ DelayedTask SerialQueue::postDelayed(double seconds, Task task) {
                                         std::chrono::duration<double>(seconds < 0 ? 0 : seconds));
     {
         std::lock_guard lock(mutex_);
-        delayed_.emplace(due, Delayed{std::move(task), flag});
+        delayed_.emplace(due, Pending{std::move(task), flag});
     }
     wake_.notify_one();
     return DelayedTask(flag);
@@ -51,11 +51,15 @@ bool SerialQueue::takeNext(std::unique_lock<std::mutex>& lock, Task& next) {
     for (;;) {
         const auto now = Clock::now();
         while (!delayed_.empty() && delayed_.begin()->first <= now) {
-            auto node = delayed_.extract(delayed_.begin());
-            if (!node.mapped().cancelled->load()) ready_.push_back(std::move(node.mapped().task));
+            ready_.push_back(std::move(delayed_.extract(delayed_.begin()).mapped()));
+        }
+        // The flag is checked only now: a task that ran before this one may have cancelled it
+        // after both fell due.
+        while (!ready_.empty() && ready_.front().cancelled && ready_.front().cancelled->load()) {
+            ready_.pop_front();
         }
         if (!ready_.empty()) {
-            next = std::move(ready_.front());
+            next = std::move(ready_.front().task);
             ready_.pop_front();
             return true;
         }

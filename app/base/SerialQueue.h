@@ -32,9 +32,9 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
-    struct Delayed {
+    struct Pending {
         Task task;
-        std::shared_ptr<std::atomic<bool>> cancelled;
+        std::shared_ptr<std::atomic<bool>> cancelled;  // null for plain posts
     };
 
     void run();
@@ -43,8 +43,8 @@ private:
     std::string label_;
     std::mutex mutex_;
     std::condition_variable wake_;
-    std::deque<Task> ready_;
-    std::multimap<Clock::time_point, Delayed> delayed_;
+    std::deque<Pending> ready_;
+    std::multimap<Clock::time_point, Pending> delayed_;
     bool stopping_ = false;
     std::thread thread_;
 };

@@ -12,7 +12,17 @@ WorkerPool::~WorkerPool() {
         stopping_ = true;
     }
     wake_.notify_all();
-    for (auto& thread : threads_) thread.join();
+    // Work still running may submit more and so start threads while we join: take each thread
+    // out under the lock, and leave its empty slot so that the count stays bounded.
+    for (std::size_t i = 0;; ++i) {
+        std::thread thread;
+        {
+            std::lock_guard lock(mutex_);
+            if (i == threads_.size()) break;
+            thread = std::move(threads_[i]);
+        }
+        thread.join();
+    }
 }
 
 void WorkerPool::submit(Task task) {

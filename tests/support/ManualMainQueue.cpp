@@ -7,7 +7,7 @@ ManualMainQueue::ManualMainQueue() : owner_(std::this_thread::get_id()) {}
 void ManualMainQueue::post(Task task) {
     {
         std::lock_guard lock(mutex_);
-        ready_.push_back(std::move(task));
+        ready_.push_back(Pending{std::move(task), nullptr});
     }
     posted_.notify_all();
 }
@@ -17,7 +17,7 @@ DelayedTask ManualMainQueue::postDelayed(double seconds, Task task) {
     {
         std::lock_guard lock(mutex_);
         delayed_.emplace(std::pair(now_ + (seconds < 0 ? 0 : seconds), sequence_++),
-                         Delayed{std::move(task), flag});
+                         Pending{std::move(task), flag});
     }
     posted_.notify_all();
     return DelayedTask(flag);
@@ -35,16 +35,24 @@ std::size_t ManualMainQueue::pendingDelayedCount() const {
     return delayed_.size();
 }
 
+bool ManualMainQueue::hasDueLocked() const {
+    return !ready_.empty() || (!delayed_.empty() && delayed_.begin()->first.first <= now_);
+}
+
 bool ManualMainQueue::runOneDue() {
     Task task;
     {
         std::lock_guard lock(mutex_);
         while (!delayed_.empty() && delayed_.begin()->first.first <= now_) {
-            auto node = delayed_.extract(delayed_.begin());
-            if (!node.mapped().cancelled->load()) ready_.push_back(std::move(node.mapped().task));
+            ready_.push_back(std::move(delayed_.extract(delayed_.begin()).mapped()));
+        }
+        // The flag is checked only now: a task that ran before this one may have cancelled it
+        // after both fell due.
+        while (!ready_.empty() && ready_.front().cancelled && ready_.front().cancelled->load()) {
+            ready_.pop_front();
         }
         if (ready_.empty()) return false;
-        task = std::move(ready_.front());
+        task = std::move(ready_.front().task);
         ready_.pop_front();
     }
     task();
@@ -82,7 +90,8 @@ bool ManualMainQueue::runUntil(const std::function<bool()>& done,
         runUntilIdle();
         if (done()) return true;
         std::unique_lock lock(mutex_);
-        if (!posted_.wait_until(lock, deadline, [this] { return !ready_.empty(); })) {
+        // A delayed task posted from another thread may be due already (a zero delay).
+        if (!posted_.wait_until(lock, deadline, [this] { return hasDueLocked(); })) {
             lock.unlock();
             runUntilIdle();
             return done();

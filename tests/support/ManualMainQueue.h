@@ -38,19 +38,20 @@ public:
     std::size_t pendingDelayedCount() const;
 
 private:
-    struct Delayed {
+    struct Pending {
         Task task;
-        std::shared_ptr<std::atomic<bool>> cancelled;
+        std::shared_ptr<std::atomic<bool>> cancelled;  // null for plain posts
     };
     bool runOneDue();
+    bool hasDueLocked() const;
 
     const std::thread::id owner_;
     mutable std::mutex mutex_;
     std::condition_variable posted_;
     double now_ = 0;
     std::uint64_t sequence_ = 0;
-    std::deque<Task> ready_;
-    std::map<std::pair<double, std::uint64_t>, Delayed> delayed_;
+    std::deque<Pending> ready_;
+    std::map<std::pair<double, std::uint64_t>, Pending> delayed_;
 };
 
 }  // namespace tw
