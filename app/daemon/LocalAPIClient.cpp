@@ -3,10 +3,9 @@
 #include <poll.h>
 
 #include <cerrno>
-#include <charconv>
 #include <cstring>
-#include <vector>
 
+#include "LocalAPIResponse.h"
 #include "LoginURLSearch.h"
 #include "Utf8.h"
 #include "base/UnixSocket.h"
@@ -18,7 +17,6 @@ namespace tw {
 namespace {
 
 constexpr std::string_view kCategory = "LocalAPI";
-constexpr std::string_view kHeaderEnd = "\r\n\r\n";
 
 std::string errorText(int errorNumber) { return std::strerror(errorNumber); }
 
@@ -35,28 +33,6 @@ bool isQueryCharacter(unsigned char c) {
     if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
     return std::string_view("-._~!$&'()*+,;=:/?@").find(static_cast<char>(c)) !=
            std::string_view::npos;
-}
-
-// The status code of the status line when it is a decimal number, else nothing. The line is split
-// at single spaces with empty pieces dropped, into at most three parts.
-std::optional<long long> statusCode(std::string_view header) {
-    const std::string_view line = header.substr(0, header.find("\r\n"));
-    std::vector<std::string_view> parts;
-    std::size_t at = 0;
-    while (at < line.size() && parts.size() < 3) {
-        if (line[at] == ' ') {
-            ++at;
-            continue;
-        }
-        const std::size_t end = parts.size() == 2 ? line.size() : line.find(' ', at);
-        parts.push_back(line.substr(at, end == std::string_view::npos ? line.size() - at : end - at));
-        at = end == std::string_view::npos ? line.size() : end;
-    }
-    if (parts.size() < 2) return std::nullopt;
-    long long code = 0;
-    const auto [end, ec] = std::from_chars(parts[1].data(), parts[1].data() + parts[1].size(), code);
-    if (ec != std::errc() || end != parts[1].data() + parts[1].size()) return std::nullopt;
-    return code;
 }
 
 }  // namespace
@@ -133,13 +109,16 @@ std::expected<std::string, LocalAPIError> LocalAPIClient::exchange(const Config&
     if (UnixSocket::sendOnce(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
         return std::unexpected(LocalAPIError::writeFailed(errorText(errno)));
     }
-    auto response = readResponse(config, fd);
-    if (!response) return response;
-    if (response->find(kHeaderEnd) == std::string::npos) {
-        return std::unexpected(LocalAPIError::badHTTPResponse());
+    const auto response = readResponse(config, fd);
+    if (!response) return std::unexpected(response.error());
+    const auto parts = LocalAPIResponse::split(*response);
+    if (!parts) return std::unexpected(LocalAPIError::badHTTPResponse());
+    if (request.checkStatus) {
+        if (const auto code = LocalAPIResponse::errorStatus(parts->header)) {
+            return std::unexpected(httpError(config, request, *code, parts->body));
+        }
     }
-    if (!request.checkStatus) return response->substr(response->find(kHeaderEnd) + kHeaderEnd.size());
-    return checkStatus(config, request, std::move(*response));
+    return std::string(parts->body);
 }
 
 std::expected<std::string, LocalAPIError> LocalAPIClient::readResponse(const Config& config, int fd) {
@@ -164,19 +143,12 @@ std::expected<std::string, LocalAPIError> LocalAPIClient::readResponse(const Con
     }
 }
 
-std::expected<std::string, LocalAPIError> LocalAPIClient::checkStatus(const Config& config,
-                                                                      const Request& request,
-                                                                      std::string response) {
-    const auto headerEnd = response.find(kHeaderEnd);
-    std::string body = response.substr(headerEnd + kHeaderEnd.size());
-    const std::string_view header(response.data(), headerEnd);
-    if (!isValidUtf8(header)) return body;
-    const auto code = statusCode(header);
-    if (!code || *code < 400) return body;
-    if (!isValidUtf8(body)) body.clear();
-    config.logger->log(kCategory, "HTTP error " + std::to_string(*code) + " for " + request.method +
-                                      " " + request.path + ": " + body);
-    return std::unexpected(LocalAPIError::httpError(static_cast<int>(*code), std::move(body)));
+LocalAPIError LocalAPIClient::httpError(const Config& config, const Request& request,
+                                        std::int64_t code, std::string_view body) {
+    const std::string text(isValidUtf8(body) ? body : std::string_view());
+    config.logger->log(kCategory, "HTTP error " + std::to_string(code) + " for " + request.method +
+                                      " " + request.path + ": " + text);
+    return LocalAPIError::httpError(code, text);
 }
 
 void LocalAPIClient::getStatus(Completion<DaemonStatus> completion) {

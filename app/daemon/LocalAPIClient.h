@@ -72,9 +72,9 @@ private:
     static std::expected<std::string, LocalAPIError> exchange(const Config& config, int fd,
                                                               const Request& request);
     static std::expected<std::string, LocalAPIError> readResponse(const Config& config, int fd);
-    static std::expected<std::string, LocalAPIError> checkStatus(const Config& config,
-                                                                 const Request& request,
-                                                                 std::string response);
+    // Logs the error status and makes its error.
+    static LocalAPIError httpError(const Config& config, const Request& request, std::int64_t code,
+                                   std::string_view body);
 
     std::shared_ptr<const Config> config_;
     std::shared_ptr<WorkerPool> pool_;

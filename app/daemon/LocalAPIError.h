@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace tw {
@@ -22,7 +23,7 @@ public:
     static LocalAPIError connectFailed(std::string message) { return {Kind::connectFailed, std::move(message)}; }
     static LocalAPIError writeFailed(std::string message) { return {Kind::writeFailed, std::move(message)}; }
     static LocalAPIError readFailed(std::string message) { return {Kind::readFailed, std::move(message)}; }
-    static LocalAPIError httpError(int code, std::string body) {
+    static LocalAPIError httpError(std::int64_t code, std::string body) {
         return {Kind::httpError, {}, code, std::move(body)};
     }
     static LocalAPIError socketCreateFailed() { return {Kind::socketCreateFailed}; }
@@ -34,7 +35,7 @@ public:
     // The system's text for the failed call (connect, write and read failures).
     const std::string& message() const { return message_; }
     // The status code and body text of an httpError.
-    int code() const { return code_; }
+    std::int64_t code() const { return code_; }
     const std::string& body() const { return body_; }
 
     // The fixed human-readable text of the case, with its payload.
@@ -43,12 +44,12 @@ public:
     bool operator==(const LocalAPIError&) const = default;
 
 private:
-    LocalAPIError(Kind kind, std::string message = {}, int code = 0, std::string body = {})
+    LocalAPIError(Kind kind, std::string message = {}, std::int64_t code = 0, std::string body = {})
         : kind_(kind), message_(std::move(message)), code_(code), body_(std::move(body)) {}
 
     Kind kind_;
     std::string message_;
-    int code_ = 0;
+    std::int64_t code_ = 0;
     std::string body_;
 };
 

@@ -17,7 +17,6 @@ namespace tw {
 namespace {
 
 constexpr std::string_view kCategory = "PeltoBus";
-constexpr std::string_view kHeaderEnd = "\r\n\r\n";
 constexpr std::size_t kLogoutReadSize = 1024;
 
 }  // namespace
@@ -29,7 +28,8 @@ PeltoBusClient::PeltoBusClient(std::string socketPath, std::shared_ptr<AppLogger
       logger_(std::move(logger)),
       mainQueue_(std::move(mainQueue)),
       pool_(std::move(pool)),
-      options_(options) {}
+      options_(options),
+      framer_(options.maxPendingBytes) {}
 
 PeltoBusClient::~PeltoBusClient() { stop(); }
 
@@ -87,15 +87,13 @@ void PeltoBusClient::connectLoop() {
 void PeltoBusClient::streamOnce(UniqueFd fd) {
     log("Connected to socket");
     if (!adoptSocket(fd.get())) return;
-    buffer_.clear();
-    consumed_ = scanned_ = 0;
-    headersReceived_ = false;
+    framer_.reset();
     post([](PeltoBusClientDelegate& delegate) { delegate.peltoBusDidConnect(); });
     UnixSocket::sendOnce(fd.get(), kStreamRequest.data(), kStreamRequest.size());
     readStream(fd.get());
     releaseSocket();
     fd.reset();
-    buffer_ = std::string();
+    framer_.reset();
     post([](PeltoBusClientDelegate& delegate) { delegate.peltoBusDidDisconnect(std::nullopt); });
 }
 
@@ -126,7 +124,7 @@ void PeltoBusClient::readStream(int fd) {
         if (n < 0 && errno == EINTR) continue;
         if (n > 0) {
             if (processData(chunk, static_cast<std::size_t>(n))) continue;
-            log("Stream line too long (" + std::to_string(buffer_.size() - consumed_) +
+            log("Stream line too long (" + std::to_string(framer_.pendingBytes()) +
                 " bytes without a line feed), reconnecting");
             return;
         }
@@ -139,45 +137,13 @@ void PeltoBusClient::readStream(int fd) {
 }
 
 bool PeltoBusClient::processData(const char* data, std::size_t size) {
-    buffer_.append(data, size);
-    if (!headersReceived_) {
-        // The blank line may straddle two reads: search again from just before the new bytes.
-        const std::size_t from = scanned_ > 3 ? scanned_ - 3 : 0;
-        const auto end = buffer_.find(kHeaderEnd, from);
-        if (end == std::string::npos) {
-            scanned_ = buffer_.size();
-            return buffer_.size() <= options_.maxPendingBytes;
-        }
-        consumed_ = scanned_ = end + kHeaderEnd.size();
-        headersReceived_ = true;
-    }
-    dispatchLines();
-    return buffer_.size() - consumed_ <= options_.maxPendingBytes;
-}
-
-void PeltoBusClient::dispatchLines() {
-    for (;;) {
-        const char* begin = buffer_.data();
-        const void* lf = std::memchr(begin + scanned_, '\n', buffer_.size() - scanned_);
-        if (!lf) break;
-        const auto end = static_cast<std::size_t>(static_cast<const char*>(lf) - begin);
-        const std::string_view line(begin + consumed_, end - consumed_);
-        consumed_ = scanned_ = end + 1;
-        if (line.empty()) continue;
+    return framer_.append(data, size, [this](std::string_view line) {
         auto notify = PeltoBusNotify::decode(line);
-        if (!notify) continue;
+        if (!notify) return;
         post([notify = std::move(*notify)](PeltoBusClientDelegate& delegate) {
             delegate.peltoBusDidReceiveNotify(notify);
         });
-    }
-    scanned_ = buffer_.size();
-    // Drop handled bytes once they make up most of the buffer, so each byte moves at most a few
-    // times however the lines fall across reads.
-    if (consumed_ > 0 && consumed_ * 2 >= buffer_.size()) {
-        buffer_.erase(0, consumed_);
-        scanned_ -= consumed_;
-        consumed_ = 0;
-    }
+    });
 }
 
 void PeltoBusClient::logout() {

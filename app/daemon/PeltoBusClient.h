@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "PeltoBusClientDelegate.h"
+#include "StreamFramer.h"
 #include "base/SerialQueue.h"
 #include "base/UniqueFd.h"
 
@@ -75,7 +76,6 @@ private:
     void readStream(int fd);
     // Returns false when the pending bytes exceed the limit.
     bool processData(const char* data, std::size_t size);
-    void dispatchLines();
     void post(std::function<void(PeltoBusClientDelegate&)> callback);
     void log(const std::string& message) const;
 
@@ -96,10 +96,7 @@ private:
     int socketFD_ = -1;
 
     // Touched only on the stream thread.
-    std::string buffer_;
-    std::size_t consumed_ = 0;  // bytes at the front of buffer_ already handled
-    std::size_t scanned_ = 0;   // bytes of buffer_ already searched for the next delimiter
-    bool headersReceived_ = false;
+    StreamFramer framer_;
 
     // Last, so that it is destroyed (and its thread joined) before anything the loop uses.
     SerialQueue queue_{"com.tarnwick.desktop.peltobus"};

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace tw {
+
+// Turns the bytes of one event-stream connection into lines: skips the response header (up to
+// and including the first blank line, not inspected), then splits the body at LF. Empty lines are
+// skipped; a CR before the LF stays in the line. Bytes are searched once however the lines fall
+// across reads, and the pending part is bounded.
+class StreamFramer {
+public:
+    using LineHandler = std::function<void(std::string_view line)>;
+
+    explicit StreamFramer(std::size_t maxPendingBytes) : maxPendingBytes_(maxPendingBytes) {}
+
+    // Starts a new connection: the next bytes begin with a response header.
+    void reset();
+    // Feeds one read's bytes, calling `onLine` for every complete non-empty line. Returns false
+    // once more than the limit is pending without a delimiter; the connection is then unusable.
+    bool append(const char* data, std::size_t size, const LineHandler& onLine);
+    // Bytes received and not yet handed out as lines (or skipped as header).
+    std::size_t pendingBytes() const { return buffer_.size() - consumed_; }
+
+private:
+    bool skipHeader();
+    void splitLines(const LineHandler& onLine);
+    void compact();
+
+    const std::size_t maxPendingBytes_;
+    std::string buffer_;
+    std::size_t consumed_ = 0;  // bytes at the front of buffer_ already handled
+    std::size_t scanned_ = 0;   // bytes of buffer_ already searched for the next delimiter
+    bool headersReceived_ = false;
+};
+
+}  // namespace tw
