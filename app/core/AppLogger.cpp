@@ -82,6 +82,9 @@ void AppLogger::append(const std::string& line, const std::string& path) {
 
 std::string AppLogger::resolveLogPath() {
     std::filesystem::path dataHome = nonEmptyEnv("XDG_DATA_HOME");
+    // The XDG rules call a relative value invalid; honouring it would put the log wherever the
+    // program happened to be started.
+    if (dataHome.is_relative()) dataHome.clear();
     if (dataHome.empty()) {
         const auto home = nonEmptyEnv("HOME");
         if (!home.empty()) dataHome = std::filesystem::path(home) / ".local" / "share";
