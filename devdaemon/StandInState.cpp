@@ -65,9 +65,11 @@ std::string nodeKey(std::int64_t nodeId) { return "nodekey:" + keyHex(nodeId, Ke
 std::vector<std::string> addresses(std::int64_t nodeId) {
     const auto bits = mix(static_cast<std::uint64_t>(nodeId));
     const auto octet = [bits](int shift) { return std::to_string((bits >> shift) & 0xff); };
+    auto group = hexDigits(bits & 0xffff, 4);
+    group.erase(0, std::min(group.find_first_not_of('0'), group.size() - 1));
     return {
         "100." + std::to_string(64 + ((bits >> 16) & 0x3f)) + "." + octet(8) + "." + octet(0),
-        "fd7a:115c:a1e0::" + hexDigits(bits & 0xffff, 4),
+        "fd7a:115c:a1e0::" + group,
     };
 }
 
