@@ -118,7 +118,8 @@ std::expected<std::size_t, std::string> parseHeaders(std::string_view lines) {
         }
         if (!equalsIgnoringCase(name, "Content-Length")) continue;
         std::size_t parsed = 0;
-        const auto [rest, error] = std::from_chars(value.data(), value.data() + value.size(), parsed);
+        const auto [rest, error] =
+            std::from_chars(value.data(), value.data() + value.size(), parsed);
         if (value.empty() || error != std::errc() || rest != value.data() + value.size()) {
             return Failure("bad Content-Length");
         }
@@ -148,7 +149,8 @@ std::expected<std::optional<HttpRequest>, std::string> HttpRequest::parse(std::s
     if (auto line = parseRequestLine(header.substr(0, lineEnd), request); !line) {
         return Failure(line.error());
     }
-    const auto length = parseHeaders(header.substr(std::min(lineEnd + kLineEnd.size(), header.size())));
+    const auto length =
+        parseHeaders(header.substr(std::min(lineEnd + kLineEnd.size(), header.size())));
     if (!length) return Failure(length.error());
     const auto bodyStart = headerEnd + kHeaderEnd.size();
     if (*length > kMaxSize - bodyStart) return Failure("request too large");

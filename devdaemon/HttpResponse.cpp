@@ -11,7 +11,6 @@ std::string_view reasonPhrase(int status) {
         case 200: return "OK";
         case 400: return "Bad Request";
         case 404: return "Not Found";
-        case 500: return "Internal Server Error";
         case 503: return "Service Unavailable";
         default: return "Unknown";
     }
@@ -26,7 +25,8 @@ HttpResponse HttpResponse::error(int status, std::string_view message) {
 }
 
 std::string HttpResponse::serialize() const {
-    std::string text = "HTTP/1.1 " + std::to_string(status) + " " + std::string(reasonPhrase(status));
+    std::string text =
+        "HTTP/1.1 " + std::to_string(status) + " " + std::string(reasonPhrase(status));
     text += "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size());
     text += "\r\nConnection: close\r\n\r\n";
     return text + body;

@@ -81,7 +81,9 @@ Subscription StandInLocalAPI::observe(Listener listener) {
     });
 }
 
-HttpResponse StandInLocalAPI::status(const HttpRequest&) { return HttpResponse::ok(state_.statusJson()); }
+HttpResponse StandInLocalAPI::status(const HttpRequest&) {
+    return HttpResponse::ok(state_.statusJson());
+}
 
 HttpResponse StandInLocalAPI::profiles(const HttpRequest&) {
     return HttpResponse::ok(state_.profilesJson());

@@ -182,8 +182,8 @@ void StandInServer::stream(int fd) {
     }
     log_("event stream opened");
     {
-        const auto subscription =
-            api_.observe([&client](const std::string& notification) { client->push(notification); });
+        const auto subscription = api_.observe(
+            [&client](const std::string& notification) { client->push(notification); });
         client->run();
     }
     log_("event stream closed");

@@ -121,9 +121,7 @@ StandInState::StandInState(Config config, Saved saved)
     : config_(std::move(config)), saved_(std::move(saved)), random_(config_.seed) {
     config_.hostName = dnsLabel(config_.hostName);
     if (saved_.profiles.empty()) saved_.profiles.push_back({newProfileId(), "", std::nullopt});
-    const bool knownCurrent = std::ranges::any_of(
-        saved_.profiles, [this](const auto& profile) { return profile.id == saved_.currentProfileId; });
-    if (!knownCurrent) saved_.currentProfileId = saved_.profiles.front().id;
+    if (!hasProfile(saved_.currentProfileId)) saved_.currentProfileId = saved_.profiles.front().id;
     starting_ = saved_.wantRunning && loggedIn();
 }
 
@@ -152,9 +150,7 @@ void StandInState::logout() {
 }
 
 bool StandInState::switchProfile(std::string_view id) {
-    const bool known = std::ranges::any_of(saved_.profiles,
-                                           [id](const auto& profile) { return profile.id == id; });
-    if (!known) return false;
+    if (!hasProfile(id)) return false;
     if (saved_.currentProfileId == id) return true;
     saved_.currentProfileId = std::string(id);
     pendingLoginUrl_.reset();
@@ -206,6 +202,10 @@ StandInProfile& StandInState::current() {
     return *std::ranges::find(saved_.profiles, saved_.currentProfileId, &StandInProfile::id);
 }
 
+bool StandInState::hasProfile(std::string_view id) const {
+    return std::ranges::find(saved_.profiles, id, &StandInProfile::id) != saved_.profiles.end();
+}
+
 const Account* StandInState::account() const {
     const auto& profile = currentProfile();
     return profile.account ? &*profile.account : nullptr;
@@ -238,9 +238,7 @@ std::string StandInState::unusedLoginName() const {
 std::string StandInState::newProfileId() {
     for (;;) {
         auto id = randomHex(4);
-        if (std::ranges::find(saved_.profiles, id, &StandInProfile::id) == saved_.profiles.end()) {
-            return id;
-        }
+        if (!hasProfile(id)) return id;
     }
 }
 

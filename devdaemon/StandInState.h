@@ -69,6 +69,7 @@ public:
 
 private:
     StandInProfile& current();
+    bool hasProfile(std::string_view id) const;
     const StandInProfile::Account* account() const;
     bool loggedIn() const { return account() != nullptr; }
     StandInProfile::Account newAccount();

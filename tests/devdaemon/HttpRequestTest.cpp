@@ -56,8 +56,8 @@ TEST(HttpRequestParse, NeedsMoreBytesAtEveryPointBeforeTheEndOfTheBody) {
 }
 
 TEST(HttpRequestParse, DecodesTheQueryAndKeepsThePathAsSent) {
-    const auto request = parsed(
-        clientRequest("POST", "/localapi/v0/dev/jail?reason=over+quota%3A%20%E2%9C%93&x&id=a%2Fb", ""));
+    const auto request = parsed(clientRequest(
+        "POST", "/localapi/v0/dev/jail?reason=over+quota%3A%20%E2%9C%93&x&id=a%2Fb", ""));
     EXPECT_EQ(request.path, "/localapi/v0/dev/jail");
     EXPECT_EQ(request.queryValue("reason"), "over quota: ✓");
     EXPECT_EQ(request.queryValue("id"), "a/b");
@@ -76,8 +76,10 @@ TEST(HttpRequestParse, RefusesMalformedRequests) {
     EXPECT_THAT(refusal("GET localapi HTTP/1.1\r\n\r\n"), HasSubstr("request line"));
     EXPECT_THAT(refusal("GET / HTTP/2\r\n\r\n"), HasSubstr("version"));
     EXPECT_THAT(refusal("GET / HTTP/1.1\r\nno colon\r\n\r\n"), HasSubstr("header"));
-    EXPECT_THAT(refusal("GET / HTTP/1.1\r\nContent-Length: 1x\r\n\r\n"), HasSubstr("Content-Length"));
-    EXPECT_THAT(refusal("GET / HTTP/1.1\r\nContent-Length: -1\r\n\r\n"), HasSubstr("Content-Length"));
+    EXPECT_THAT(refusal("GET / HTTP/1.1\r\nContent-Length: 1x\r\n\r\n"),
+                HasSubstr("Content-Length"));
+    EXPECT_THAT(refusal("GET / HTTP/1.1\r\nContent-Length: -1\r\n\r\n"),
+                HasSubstr("Content-Length"));
     EXPECT_THAT(refusal("GET / HTTP/1.1\r\nContent-Length: 1\r\nContent-Length: 2\r\n\r\n"),
                 HasSubstr("Content-Length"));
     EXPECT_THAT(refusal("GET /?a=%4 HTTP/1.1\r\n\r\n"), HasSubstr("percent"));

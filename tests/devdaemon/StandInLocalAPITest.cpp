@@ -93,7 +93,8 @@ TEST(StandInLocalAPIRoutes, AnswersNotFoundForUnknownPathsAndWrongMethods) {
 TEST(StandInLocalAPIRoutes, SwitchesToAPercentEncodedProfileIdAndRefusesUnknownOnes) {
     auto api = makeAPI(loggedIn(false));
     EXPECT_EQ(api.handle(request("POST", "/localapi/v0/profiles/switch-to-empty")).body, "{}");
-    auto listed = ProfilesResponse::decode(api.handle(request("GET", "/localapi/v0/profiles")).body);
+    auto listed =
+        ProfilesResponse::decode(api.handle(request("GET", "/localapi/v0/profiles")).body);
     ASSERT_EQ(listed->profiles.size(), 2u);
     EXPECT_NE(listed->currentProfileId, "p1");
 
@@ -127,9 +128,11 @@ TEST(StandInLocalAPIStream, FollowsALoginThatCompletesByItselfIntoRunning) {
     auto api = makeAPI();
     Notifications notifications;
     const auto subscription = api.observe(notifications.listener());
-    api.handle(request("PATCH", "/localapi/v0/merrow", R"({"WantRunning":true,"WantRunningSet":true})"));
+    api.handle(
+        request("PATCH", "/localapi/v0/merrow", R"({"WantRunning":true,"WantRunningSet":true})"));
     const auto login = api.handle(request("POST", "/localapi/v0/login"));
-    EXPECT_THAT(login.body, HasSubstr(R"({"interactive_login_url":"https://login.tarnwick.example/a/)"));
+    EXPECT_THAT(login.body,
+                HasSubstr(R"({"interactive_login_url":"https://login.tarnwick.example/a/)"));
 
     ASSERT_TRUE(notifications.waitForState(PeltoBusState::running));
     const auto received = notifications.all();
@@ -149,7 +152,8 @@ TEST(StandInLocalAPIStream, NotifiesOnlyChangesAndStopsWithTheSubscription) {
     api.handle(request("GET", "/localapi/v0/status"));
     api.handle(request("POST", "/localapi/v0/dev/jail?reason=policy"));
     api.handle(request("POST", "/localapi/v0/dev/jail?reason=policy"));
-    api.handle(request("PATCH", "/localapi/v0/merrow", R"({"WantRunning":true,"WantRunningSet":true})"));
+    api.handle(
+        request("PATCH", "/localapi/v0/merrow", R"({"WantRunning":true,"WantRunningSet":true})"));
     ASSERT_EQ(notifications.all().size(), 2u);
     EXPECT_EQ(notifications.all()[1].jailReason, "policy");
 
@@ -163,7 +167,8 @@ TEST(StandInLocalAPIStateFile, SavesEachChangeAndResumesRunningAfterARestart) {
     const StandInStateFile file(dir.file("state.json"));
     {
         auto api = makeAPI(loggedIn(false), file);
-        api.handle(request("PATCH", "/localapi/v0/merrow", R"({"WantRunning":true,"WantRunningSet":true})"));
+        api.handle(request("PATCH", "/localapi/v0/merrow",
+                           R"({"WantRunning":true,"WantRunningSet":true})"));
     }
     const auto saved = file.load();
     ASSERT_TRUE(saved.has_value()) << saved.error();

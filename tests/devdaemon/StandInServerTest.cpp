@@ -42,7 +42,8 @@ std::string receive(int fd, std::string_view until = {}) {
     for (;;) {
         if (!until.empty() && bytes.find(until) != std::string::npos) return bytes;
         pollfd readable{fd, POLLIN, 0};
-        if (::poll(&readable, 1, static_cast<int>(std::chrono::milliseconds(kPatience).count())) <= 0) {
+        if (::poll(&readable, 1, static_cast<int>(std::chrono::milliseconds(kPatience).count())) <=
+            0) {
             ADD_FAILURE() << "nothing more arrived; so far: " << bytes;
             return {};
         }
@@ -103,9 +104,11 @@ private:
 class StandInServerTest : public testing::Test {
 protected:
     void start(std::size_t maxConnections = 64, std::chrono::milliseconds idleTimeout = 10s) {
-        auto started = StandInServer::start(
-            api_, {.socketPath = socketPath_, .maxConnections = maxConnections, .idleTimeout = idleTimeout},
-            [](std::string_view) {});
+        auto started = StandInServer::start(api_,
+                                            {.socketPath = socketPath_,
+                                             .maxConnections = maxConnections,
+                                             .idleTimeout = idleTimeout},
+                                            [](std::string_view) {});
         ASSERT_TRUE(started.has_value()) << started.error();
         server_ = std::move(*started);
     }
@@ -122,11 +125,12 @@ protected:
     TempDir dir_;
     const std::string socketPath_ = dir_.file("s");
     StandInLocalAPI api_{
-        StandInState({.hostName = "box", .seed = 5},
-                     {.profiles = {{"p1", "user@example.com",
-                                    StandInProfile::Account{41, 42, "user@example.com", "User", "t1"}}},
-                      .currentProfileId = "p1",
-                      .wantRunning = false}),
+        StandInState(
+            {.hostName = "box", .seed = 5},
+            {.profiles = {{"p1", "user@example.com",
+                           StandInProfile::Account{41, 42, "user@example.com", "User", "t1"}}},
+             .currentProfileId = "p1",
+             .wantRunning = false}),
         {.autoLoginAfter = 0.05, .startingFor = 0.01, .stateFile = std::nullopt},
         [](std::string_view) {}};
     std::unique_ptr<StandInServer> server_;
@@ -153,7 +157,8 @@ TEST_F(StandInServerTest, StreamsTheCurrentStateAndThenEveryChange) {
     EXPECT_EQ(first.state, PeltoBusState::stopped);
     EXPECT_EQ(first.netMap->selfNode->node->id, 41);
 
-    const auto patched = roundTrip(socketPath_, clientRequest("PATCH", "/localapi/v0/merrow", kWantRunning));
+    const auto patched =
+        roundTrip(socketPath_, clientRequest("PATCH", "/localapi/v0/merrow", kWantRunning));
     EXPECT_THAT(patched, StartsWith("HTTP/1.1 200 OK\r\n"));
     EXPECT_EQ(stream.next().state, PeltoBusState::starting);
     EXPECT_EQ(stream.next().state, PeltoBusState::running);
