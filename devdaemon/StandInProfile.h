@@ -14,7 +14,7 @@ struct StandInProfile {
         std::int64_t userId = 0;
         std::string loginName;  // the user's email
         std::string displayName;
-        std::string tailnet;  // the DNS label between the host name and the fixed suffix
+        std::string network;  // the DNS label between the host name and the fixed suffix
         bool operator==(const Account&) const = default;
     };
 

@@ -12,7 +12,7 @@ namespace {
 
 using Account = StandInProfile::Account;
 
-constexpr std::string_view kDnsSuffix = ".ts.example.";
+constexpr std::string_view kDnsSuffix = ".mesh.tarnwick.example.";
 constexpr std::string_view kFallbackHostName = "tarnwick-host";
 constexpr std::size_t kMaxLabelLength = 63;
 
@@ -30,8 +30,8 @@ std::string dnsLabel(std::string_view hostName) {
     return label.substr(0, kMaxLabelLength);
 }
 
-std::string fullName(std::string_view label, std::string_view tailnet) {
-    return std::string(label) + "." + std::string(tailnet) + std::string(kDnsSuffix);
+std::string fullName(std::string_view label, std::string_view network) {
+    return std::string(label) + "." + std::string(network) + std::string(kDnsSuffix);
 }
 
 // Keys and addresses are derived from the node id, so they stay the same across restarts
@@ -61,7 +61,7 @@ std::string keyHex(std::int64_t nodeId, KeyKind kind) {
 
 std::string nodeKey(std::int64_t nodeId) { return "nodekey:" + keyHex(nodeId, KeyKind::node); }
 
-// An address in 100.64.0.0/10 and one in fd7a:115c:a1e0::/48.
+// An address in 100.64.0.0/10 and one in fd42:7a2e:5b00::/48.
 std::vector<std::string> addresses(std::int64_t nodeId) {
     const auto bits = mix(static_cast<std::uint64_t>(nodeId));
     const auto octet = [bits](int shift) { return std::to_string((bits >> shift) & 0xff); };
@@ -69,7 +69,7 @@ std::vector<std::string> addresses(std::int64_t nodeId) {
     group.erase(0, std::min(group.find_first_not_of('0'), group.size() - 1));
     return {
         "100." + std::to_string(64 + ((bits >> 16) & 0x3f)) + "." + octet(8) + "." + octet(0),
-        "fd7a:115c:a1e0::" + group,
+        "fd42:7a2e:5b00::" + group,
     };
 }
 
@@ -217,7 +217,7 @@ Account StandInState::newAccount() {
     account.userId = randomId();
     account.loginName = unusedLoginName();
     account.displayName = "User";
-    account.tailnet = "tail" + randomHex(4);
+    account.network = "net" + randomHex(4);
     return account;
 }
 
@@ -305,7 +305,7 @@ std::string StandInState::notificationJson() const {
 }
 
 void StandInState::writeNetMap(JsonWriter& json, const Account& account) const {
-    const auto selfName = fullName(config_.hostName, account.tailnet);
+    const auto selfName = fullName(config_.hostName, account.network);
     json.beginObject().key("SelfNode");
     writeNode(json, {account.nodeId, account.userId, selfName, "linux",
                      endpoint("192.0.2.", account.nodeId)});
@@ -315,7 +315,7 @@ void StandInState::writeNetMap(JsonWriter& json, const Account& account) const {
     std::int64_t peerId = account.nodeId;
     for (const auto& peer : kPeers) {
         ++peerId;
-        writeNode(json, {peerId, account.userId, fullName(peer.label, account.tailnet), peer.os,
+        writeNode(json, {peerId, account.userId, fullName(peer.label, account.network), peer.os,
                          endpoint("198.51.100.", peerId)});
     }
     json.endArray().key("DNSName").string(selfName);

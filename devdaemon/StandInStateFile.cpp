@@ -20,7 +20,7 @@ void writeAccount(JsonWriter& json, const Account& account) {
     json.beginObject().key("node_id").number(account.nodeId).key("user_id").number(account.userId);
     json.key("login_name").string(account.loginName);
     json.key("display_name").string(account.displayName);
-    json.key("tailnet").string(account.tailnet).endObject();
+    json.key("network").string(account.network).endObject();
 }
 
 std::string render(const StandInState::Saved& saved) {
@@ -53,7 +53,7 @@ std::optional<Account> readAccount(dom::object object) {
                           read(object, "user_id", account.userId) &&
                           read(object, "login_name", account.loginName) &&
                           read(object, "display_name", account.displayName) &&
-                          read(object, "tailnet", account.tailnet);
+                          read(object, "network", account.network);
     if (!complete) return std::nullopt;
     return account;
 }

@@ -56,13 +56,13 @@ TEST(DaemonStatusDecode, LeavesEveryFieldAbsentForAnEmptyObject) {
 TEST(DaemonStatusDecode, ReadsTheKnownMembers) {
     const DaemonStatus decoded = status(R"({
         "backend_state": "Running", "interactive_login_url": "https://login",
-        "tarnwick_ips": ["100.64.0.1", "fd7a::1"], "jailed": true, "jail_reason": "quota",
+        "tarnwick_ips": ["100.64.0.1", "fd42::1"], "jailed": true, "jail_reason": "quota",
         "self": {"id": 42, "host_name": "lap", "tarnwick_ips": ["100.64.0.1"]},
         "email": "ignored@example.com", "user_name": "ignored"})");
     DaemonStatus expected;
     expected.backendState = "Running";
     expected.interactiveLoginUrl = "https://login";
-    expected.tarnwickIps = {{"100.64.0.1", "fd7a::1"}};
+    expected.tarnwickIps = {{"100.64.0.1", "fd42::1"}};
     expected.selfNode = DaemonStatus::SelfNode{42, "lap", {{"100.64.0.1"}}};
     expected.jailed = true;
     expected.jailReason = "quota";
@@ -258,7 +258,7 @@ TEST(PeltoBusNotifyDecode, DecodesAFullNotification) {
             "NodeKey": "nodekey:aa", "PrivateWgKey": "privkey:bb",
             "Peers": [
                 {"Node": {"ID": 2, "Name": "desk.tw.net.",
-                          "Addresses": ["100.64.0.2/32", "fd7a::2/128"],
+                          "Addresses": ["100.64.0.2/32", "fd42::2/128"],
                           "Endpoints": ["192.0.2.1:41641"], "OS": "windows", "UserID": 10}},
                 {"Node": {"ID": 3, "UserID": 11, "Capabilities": null}}
             ],
@@ -280,7 +280,7 @@ TEST(PeltoBusNotifyDecode, DecodesAFullNotification) {
                     10};
     Node desk = node(2, 10);
     desk.name = "desk.tw.net.";
-    desk.addresses = {{"100.64.0.2/32", "fd7a::2/128"}};
+    desk.addresses = {{"100.64.0.2/32", "fd42::2/128"}};
     desk.endpoints = {{"192.0.2.1:41641"}};
     desk.os = "windows";
     const PeltoBusNotify expected{

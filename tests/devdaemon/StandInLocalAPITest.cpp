@@ -26,7 +26,7 @@ HttpRequest request(std::string_view method, std::string_view target, std::strin
 
 StandInState::Saved loggedIn(bool wantRunning) {
     return {.profiles = {{"p1", "user@example.com",
-                          StandInProfile::Account{41, 42, "user@example.com", "User", "tail1"}}},
+                          StandInProfile::Account{41, 42, "user@example.com", "User", "net1"}}},
             .currentProfileId = "p1",
             .wantRunning = wantRunning};
 }

@@ -19,7 +19,7 @@ TEST(StandInStateFile, KeepsProfilesAccountsAndWantRunningAcrossASaveAndALoad) {
     const StandInStateFile file(dir.file("state.json"));
     const StandInState::Saved saved{
         .profiles = {{"a1", "user@example.com", StandInProfile::Account{17, 18, "user@example.com",
-                                                                       "User \"Q\"", "tail0f"}},
+                                                                       "User \"Q\"", "net0f"}},
                      {"b2", "", std::nullopt}},
         .currentProfileId = "b2",
         .wantRunning = true,

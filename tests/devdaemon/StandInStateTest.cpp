@@ -72,7 +72,7 @@ TEST(StandInStateLogin, IsPendingWithItsUrlUntilCompletedThenFillsTheProfile) {
     EXPECT_EQ(answer.interactiveLoginUrl, std::nullopt);
     ASSERT_TRUE(answer.tarnwickIps.has_value());
     EXPECT_THAT(answer.tarnwickIps->at(0), StartsWith("100."));
-    EXPECT_THAT(answer.tarnwickIps->at(1), StartsWith("fd7a:115c:a1e0::"));
+    EXPECT_THAT(answer.tarnwickIps->at(1), StartsWith("fd42:7a2e:5b00::"));
     EXPECT_EQ(answer.selfNode->addresses, answer.tarnwickIps);
     const auto profile = profiles(state).profiles.at(0);
     EXPECT_EQ(profile.name, "user@example.com");
@@ -188,8 +188,8 @@ TEST(StandInStateNotification, CarriesANetworkMapConsistentWithTheStatus) {
     EXPECT_EQ(self.id, answer.selfNode->id);
     EXPECT_EQ(self.addresses, (std::vector<std::string>{answer.tarnwickIps->at(0) + "/32",
                                                         answer.tarnwickIps->at(1) + "/128"}));
-    EXPECT_THAT(self.name.value(), StartsWith("work-laptop.tail"));
-    EXPECT_THAT(self.name.value(), testing::EndsWith(".ts.example."));
+    EXPECT_THAT(self.name.value(), StartsWith("work-laptop.net"));
+    EXPECT_THAT(self.name.value(), testing::EndsWith(".mesh.tarnwick.example."));
     EXPECT_EQ(map.dnsName, self.name);
     EXPECT_EQ(map.nodeKey, self.key);
     EXPECT_THAT(map.nodeKey.value(), StartsWith("nodekey:"));
