@@ -50,17 +50,6 @@ VPNTunnelService::VPNTunnelService(std::shared_ptr<MainQueue> mainQueue,
 
 void VPNTunnelService::log(const std::string& message) const { logger_->log(kCategory, message); }
 
-void VPNTunnelService::MainPoster::operator()(std::function<void(VPNTunnelService&)> work,
-                                             Done ifGone) const {
-    queue->post([weak = service, work = std::move(work), ifGone = std::move(ifGone)] {
-        if (auto self = weak.lock()) {
-            work(*self);
-        } else if (ifGone) {
-            ifGone();
-        }
-    });
-}
-
 void VPNTunnelService::startMonitoring() {
     statusSubscription_ = platform_->observeStatusChanges(
         [post = onMain()] { post([](VPNTunnelService& self) { self.vpnStatusDidChange(); }); });

@@ -8,6 +8,7 @@
 #include "VPNConnectionStatus.h"
 #include "VpnPlatform.h"
 #include "base/Bundle.h"
+#include "base/MainPoster.h"
 #include "base/Observable.h"
 
 namespace tw {
@@ -68,15 +69,7 @@ private:
     void vpnStatusDidChange();
     void vpnConfigurationDidChange();
 
-    // Hands work to the main queue for the service, holding it weakly: safe to keep in
-    // completions that may outlive the service.
-    struct MainPoster {
-        std::shared_ptr<MainQueue> queue;
-        std::weak_ptr<VPNTunnelService> service;
-        // Runs `work` on the main queue if the service still exists, else `ifGone`.
-        void operator()(std::function<void(VPNTunnelService&)> work, Done ifGone = {}) const;
-    };
-    MainPoster onMain() { return {mainQueue_, weak_from_this()}; }
+    MainPoster<VPNTunnelService> onMain() { return {mainQueue_, weak_from_this()}; }
     void log(const std::string& message) const;
 
     const std::shared_ptr<MainQueue> mainQueue_;
