@@ -1,0 +1,40 @@
+#include "PeerAuthoriser.h"
+
+#include <grp.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <optional>
+#include <vector>
+
+namespace tw {
+
+namespace {
+
+// Looked up on every connection: the group may be created after the helper started.
+std::optional<gid_t> groupId(const std::string& name) {
+    std::vector<char> buffer(4096);
+    group entry{};
+    group* found = nullptr;
+    while (::getgrnam_r(name.c_str(), &entry, buffer.data(), buffer.size(), &found) == ERANGE) {
+        buffer.resize(buffer.size() * 2);
+    }
+    if (found == nullptr) return std::nullopt;
+    return found->gr_gid;
+}
+
+}  // namespace
+
+bool PeerAuthoriser::allows(const PeerCredentials& peer) const {
+    return peer.uid == 0 || isMember(peer) || polkit_(peer);
+}
+
+// The groups the peer's process holds, not the group database: they are what the kernel checks
+// too, and a member whose session predates the membership is not one yet.
+bool PeerAuthoriser::isMember(const PeerCredentials& peer) const {
+    const auto gid = groupId(group_);
+    if (!gid) return false;
+    return peer.gid == *gid || std::ranges::find(peer.groups, *gid) != peer.groups.end();
+}
+
+}  // namespace tw

@@ -1,0 +1,70 @@
+// tarnwick-helper, the privileged helper: a root service on a Unix socket that runs the bundle's
+// CLI and starts its node daemon for the desktop application.
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "BundleExecutables.h"
+#include "HelperListener.h"
+#include "HelperOptions.h"
+#include "HelperServer.h"
+#include "HelperTool.h"
+#include "PeerAuthoriser.h"
+#include "PolkitAuthority.h"
+#include "PosixError.h"
+#include "Syslog.h"
+#include "SystemLogFile.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+int fail(const std::string& message) {
+    std::fprintf(stderr, "tarnwick-helper: %s\n", message.c_str());
+    return 1;
+}
+
+std::unique_ptr<tw::SystemLog> systemLog(const tw::HelperOptions& options, std::string& error) {
+    if (!options.syslogFile) return std::make_unique<tw::Syslog>();
+    auto file = tw::SystemLogFile::open(*options.syslogFile);
+    if (file) return std::move(*file);
+    error = "cannot open " + *options.syslogFile + ": " +
+            tw::PosixError(file.error(), *options.syslogFile).localizedDescription();
+    return nullptr;
+}
+
+std::filesystem::path resources(const tw::HelperOptions& options) {
+    if (options.resources) return *options.resources;
+    std::error_code ignored;
+    return tw::BundleExecutables::resourcesFor(
+        std::filesystem::read_symlink("/proc/self/exe", ignored));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string_view> args(argv + 1, argv + argc);
+    const auto options = tw::HelperOptions::parse(args);
+    if (!options) return fail(options.error() + "\n" + std::string(tw::HelperOptions::kUsage));
+
+    std::string error;
+    const auto log = systemLog(*options, error);
+    if (!log) return fail(error);
+    auto listener = tw::HelperListener::open(options->socket);
+    if (!listener) return fail(listener.error());
+
+    tw::HelperTool tool(tw::BundleExecutables(resources(*options)), *log, options->tool);
+    const tw::PolkitAuthority polkit(5s);
+    const tw::PeerAuthoriser authoriser(options->group, [&polkit](const tw::PeerCredentials& peer) {
+        return polkit.authorises(peer.pid, peer.uid, tw::PolkitAuthority::kHelperAction);
+    });
+    tw::HelperServer(tool, authoriser, *log).run(listener->get());
+    // Connection threads may still be using the objects above: leave without destroying them.
+    std::_Exit(1);
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstddef>
+#include <expected>
+#include <string>
+
+namespace tw {
+
+// Reads LF-terminated lines from a stream descriptor, holding at most one line over the cap in
+// memory however the bytes arrive. Both ends of the helper's socket frame their lines with it.
+class LineReader {
+  public:
+    enum class End {
+        closed,        // the peer stopped sending after a complete line
+        unterminated,  // the peer stopped sending in the middle of a line
+        tooLong,       // a line exceeded the cap; the stream cannot be resynchronised
+        readFailed,    // read() failed, for example on a receive timeout
+    };
+
+    LineReader(int fd, std::size_t maxLineBytes) : fd_(fd), maxLineBytes_(maxLineBytes) {}
+
+    // The next line without its LF.
+    std::expected<std::string, End> next();
+
+  private:
+    // Reads once more; false at end of stream or on an error, with `end_` set.
+    bool fill();
+
+    int fd_;
+    std::size_t maxLineBytes_;
+    std::string buffer_;
+    std::size_t scanned_ = 0;  // bytes of buffer_ already searched for LF
+    End end_ = End::closed;
+};
+
+}  // namespace tw
