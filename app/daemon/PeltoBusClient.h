@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "PeltoBus.h"
 #include "PeltoBusClientDelegate.h"
 #include "StreamFramer.h"
 #include "base/SerialQueue.h"
@@ -24,7 +25,7 @@ class WorkerPool;
 // Keeps the daemon's event stream open for as long as it runs: connect, read, split the body at
 // line feeds, decode each line and hand it to the delegate on the main queue; after any failure
 // or end of the stream, reconnect after a fixed pause. Also sends the logout request.
-class PeltoBusClient {
+class PeltoBusClient final : public PeltoBus {
 public:
     static constexpr std::string_view kStreamRequest =
         "GET /localapi/v0/observe-pelto-bus HTTP/1.1\r\nHost: local-tarnwickd.sock\r\n\r\n";
@@ -49,22 +50,22 @@ public:
         : PeltoBusClient(std::move(socketPath), std::move(logger), std::move(mainQueue),
                          std::move(pool), Options()) {}
     // Stops the stream and waits for its loop to end.
-    ~PeltoBusClient();
+    ~PeltoBusClient() override;
     PeltoBusClient(const PeltoBusClient&) = delete;
     PeltoBusClient& operator=(const PeltoBusClient&) = delete;
 
     // The delegate is held weakly and looked up when each callback runs.
-    void setDelegate(std::weak_ptr<PeltoBusClientDelegate> delegate);
+    void setDelegate(std::weak_ptr<PeltoBusClientDelegate> delegate) override;
 
     // Opens the stream unless it is already running. Returns at once.
-    void start();
+    void start() override;
     // Ends the stream: a blocked read returns and a pending reconnect pause ends at once.
-    void stop();
+    void stop() override;
     bool isRunning() const { return isRunning_.load(); }
 
     // Sends the logout request on its own connection from the worker pool; the outcome is only
     // logged.
-    void logout();
+    void logout() override;
 
 private:
     void connectLoop();

@@ -1,0 +1,77 @@
+#include "AppViewState.h"
+#include "base/MainQueue.h"
+#include "core/AppLogger.h"
+#include "daemon/LocalAPI.h"
+#include "tunnel/VPNTunnelService.h"
+
+// Connecting: the daemon's WantRunning preference and the VPN tunnel, side by side, with a
+// bounded number of tunnel restarts.
+
+namespace tw {
+
+void AppViewState::connect() {
+    log("connect");
+    cancelVPNRetry();
+    vpnRetryCount_ = 0;
+    setDaemonWantRunning(true);
+    if (!peers_.isExtensionApproved || !peers_.isExtensionApproved()) {
+        log("System Extension not approved, skipping VPN tunnel start");
+        return;
+    }
+    ensureSavedThenStart();
+}
+
+void AppViewState::disconnect() {
+    log("disconnect");
+    cancelVPNRetry();
+    setDaemonWantRunning(false);
+    peers_.tunnel->stop();
+}
+
+void AppViewState::setDaemonWantRunning(bool wanted) {
+    const std::string value = wanted ? "true" : "false";
+    // Only logged, from the worker thread that answers.
+    peers_.localAPI->setWantRunning(wanted, [weak = weak_from_this(), value](auto result) {
+        auto self = weak.lock();
+        if (!self) return;
+        if (result) {
+            self->log("daemon WantRunning=" + value);
+        } else {
+            self->log("failed to set WantRunning=" + value + ": " + result.error().description());
+        }
+    });
+}
+
+void AppViewState::ensureSavedThenStart() {
+    peers_.tunnel->ensureConfigurationSaved([weak = weak_from_this(), tunnel = peers_.tunnel] {
+        tunnel->start();
+        if (auto self = weak.lock()) self->scheduleVPNRetryIfNeeded();
+    });
+}
+
+void AppViewState::cancelVPNRetry() {
+    if (vpnConnectRetryWork_) vpnConnectRetryWork_->cancel();
+    vpnConnectRetryWork_.reset();
+}
+
+void AppViewState::scheduleVPNRetryIfNeeded() {
+    cancelVPNRetry();
+    vpnConnectRetryWork_ = peers_.mainQueue->postDelayed(kVpnRetryDelay, [weak = weak_from_this()] {
+        if (auto self = weak.lock()) self->vpnRetryCheck();
+    });
+}
+
+void AppViewState::vpnRetryCheck() {
+    vpnConnectRetryWork_.reset();
+    const auto status = vpn_.get().status;
+    if (status == VPNConnectionStatus::connected || status == VPNConnectionStatus::connecting) return;
+    if (vpnRetryCount_ >= kMaxVpnRetries) {
+        log("VPN connection failed after " + std::to_string(kMaxVpnRetries) + " retries");
+        return;
+    }
+    ++vpnRetryCount_;
+    log("VPN connection retry " + std::to_string(vpnRetryCount_) + "/" + std::to_string(kMaxVpnRetries));
+    ensureSavedThenStart();
+}
+
+}  // namespace tw

@@ -1,0 +1,12 @@
+#pragma once
+
+#include "tunnel/VPNConnectionStatus.h"
+
+namespace tw {
+
+struct VpnViewState {
+    VPNConnectionStatus status = VPNConnectionStatus::unknown;
+    bool operator==(const VpnViewState&) const = default;
+};
+
+}  // namespace tw
