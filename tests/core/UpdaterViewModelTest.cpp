@@ -1,0 +1,58 @@
+#include "core/UpdaterViewModel.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "support/FakeUpdaterService.h"
+
+namespace tw {
+namespace {
+
+using ::testing::ElementsAre;
+
+TEST(UpdaterViewModelTest, TakesTheUpdatersCurrentValueAtOnce) {
+    EXPECT_FALSE(UpdaterViewModel(std::make_shared<FakeUpdaterService>(false)).canCheckForUpdates().get());
+    EXPECT_TRUE(UpdaterViewModel(std::make_shared<FakeUpdaterService>(true)).canCheckForUpdates().get());
+}
+
+TEST(UpdaterViewModelTest, FollowsEveryChangeOfTheUpdaterWithoutAnyUserAction) {
+    const auto updater = std::make_shared<FakeUpdaterService>(false);
+    UpdaterViewModel model(updater);
+    std::vector<bool> seen;
+    const auto subscription = model.canCheckForUpdates().subscribe([&](const bool& value) {
+        seen.push_back(value);
+    });
+    updater->canCheckForUpdates().set(true);
+    updater->canCheckForUpdates().set(false);
+    updater->canCheckForUpdates().set(true);
+    EXPECT_THAT(seen, ElementsAre(true, false, true));
+    EXPECT_TRUE(model.canCheckForUpdates().get());
+}
+
+TEST(UpdaterViewModelTest, DoesNotRepeatAValueTheUpdaterReportsAgain) {
+    const auto updater = std::make_shared<FakeUpdaterService>(true);
+    UpdaterViewModel model(updater);
+    int notifications = 0;
+    const auto subscription = model.canCheckForUpdates().subscribe([&](const bool&) { ++notifications; });
+    updater->canCheckForUpdates().set(true);
+    EXPECT_EQ(notifications, 0);
+}
+
+TEST(UpdaterViewModelTest, StopsFollowingWhenDestroyedWhileTheUpdaterLivesOn) {
+    const auto updater = std::make_shared<FakeUpdaterService>(false);
+    std::make_unique<UpdaterViewModel>(updater).reset();
+    updater->canCheckForUpdates().set(true);
+    SUCCEED();
+}
+
+TEST(UpdaterViewModelTest, HandsTheMenuTheUpdaterItAsksToCheck) {
+    const auto updater = std::make_shared<FakeUpdaterService>(true);
+    UpdaterViewModel model(updater);
+    model.updater()->checkForUpdates();
+    EXPECT_EQ(updater->checks, 1);
+}
+
+}  // namespace
+}  // namespace tw
