@@ -30,13 +30,6 @@ std::string describe(const UnixSocket::Error& error, const std::string& path) {
     return "cannot listen on " + path + ": " + std::strerror(error.errorNumber);
 }
 
-void setSendTimeout(int fd, std::chrono::milliseconds timeout) {
-    timeval tv{};
-    tv.tv_sec = static_cast<time_t>(timeout.count() / 1000);
-    tv.tv_usec = static_cast<suseconds_t>((timeout.count() % 1000) * 1000);
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-}
-
 }  // namespace
 
 std::expected<std::unique_ptr<StandInServer>, std::string> StandInServer::start(
@@ -169,7 +162,7 @@ std::optional<HttpRequest> StandInServer::receive(int fd) {
 void StandInServer::respond(int fd, const HttpRequest& request) {
     const auto response = api_.handle(request);
     log_(request.method + " " + request.path + " " + std::to_string(response.status));
-    setSendTimeout(fd, options_.idleTimeout);
+    UnixSocket::setSendTimeout(fd, options_.idleTimeout);
     sendAll(fd, response.serialize());
 }
 

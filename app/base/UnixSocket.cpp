@@ -15,14 +15,14 @@ std::unexpected<UnixSocket::Error> failure(UnixSocket::Error::Kind kind, int err
     return std::unexpected(UnixSocket::Error{kind, errorNumber});
 }
 
-void setSendTimeout(int fd, std::chrono::milliseconds timeout) {
+}  // namespace
+
+void UnixSocket::setSendTimeout(int fd, std::chrono::milliseconds timeout) {
     timeval tv{};
     tv.tv_sec = static_cast<time_t>(timeout.count() / 1000);
     tv.tv_usec = static_cast<suseconds_t>((timeout.count() % 1000) * 1000);
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
 }
-
-}  // namespace
 
 std::expected<sockaddr_un, UnixSocket::Error> UnixSocket::address(std::string_view path) {
     if (path.size() > kMaxPathLength) return failure(Error::Kind::pathTooLong);

@@ -39,6 +39,9 @@ public:
     // Creates a listening stream socket at `path`, replacing a stale socket file.
     static std::expected<UniqueFd, Error> listen(std::string_view path, int backlog = 64);
 
+    // Bounds every later send (and a connect) on `fd`.
+    static void setSendTimeout(int fd, std::chrono::milliseconds timeout);
+
     // One send call that never raises SIGPIPE. Returns the count written or -1 with errno set.
     static ssize_t sendOnce(int fd, const void* data, std::size_t size);
 };
