@@ -1,0 +1,91 @@
+#include "SocketHelperConnection.h"
+
+#include <sys/socket.h>
+#include <sys/time.h>
+
+#include <cerrno>
+#include <cstring>
+#include <variant>
+
+#include "base/UnixSocket.h"
+#include "base/WorkerPool.h"
+#include "shared/HelperToolProtocol.h"
+#include "shared/LineReader.h"
+
+namespace tw {
+
+namespace {
+
+void setReceiveTimeout(int fd, std::chrono::milliseconds limit) {
+    timeval tv{};
+    tv.tv_sec = static_cast<time_t>(limit.count() / 1000);
+    tv.tv_usec = static_cast<suseconds_t>((limit.count() % 1000) * 1000);
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+}
+
+std::string describe(LineReader::End end) {
+    switch (end) {
+        case LineReader::End::closed: return "The helper closed the connection without a reply";
+        case LineReader::End::unterminated: return "The helper's reply was cut off";
+        case LineReader::End::tooLong: return "The helper's reply is too long";
+        case LineReader::End::readFailed: break;
+    }
+    return std::string("Reading the helper's reply failed: ") + std::strerror(errno);
+}
+
+// The reply's text; a refusal from the helper is reported as text too, since the helper was
+// reached and answered.
+std::expected<std::string, std::string> replyText(const std::string& line) {
+    auto reply = HelperToolProtocol::decodeReply(line);
+    if (!reply) return std::unexpected("The helper's reply is malformed: " + reply.error().message);
+    if (const auto* run = std::get_if<HelperToolProtocol::RunGoToolReply>(&*reply)) return run->text;
+    if (const auto* error = std::get_if<HelperToolProtocol::ErrorReply>(&*reply)) {
+        return "Helper refused the request: " + error->message;
+    }
+    return std::unexpected(std::string("The helper answered a different request"));
+}
+
+}  // namespace
+
+SocketHelperConnection::SocketHelperConnection(std::string socketPath, std::shared_ptr<WorkerPool> pool,
+                                               std::chrono::milliseconds replyLimit)
+    : socketPath_(std::move(socketPath)), pool_(std::move(pool)), replyLimit_(replyLimit) {}
+
+std::expected<void, std::string> SocketHelperConnection::runGoTool(const std::string& path,
+                                                                   const std::vector<std::string>& arguments,
+                                                                   Callbacks callbacks) {
+    auto fd = UnixSocket::connect(socketPath_, replyLimit_);
+    if (!fd) {
+        const auto& error = fd.error();
+        if (error.kind == UnixSocket::Error::Kind::pathTooLong) {
+            return std::unexpected("The helper's socket path is too long: " + socketPath_);
+        }
+        return std::unexpected(std::string(std::strerror(error.errorNumber)) + ": " + socketPath_);
+    }
+    auto request = HelperToolProtocol::encodeRequest(HelperToolProtocol::RunGoTool{path, arguments});
+    auto connection = std::make_shared<UniqueFd>(std::move(*fd));
+    pool_->submit([connection, request = std::move(request), callbacks = std::move(callbacks),
+                   limit = replyLimit_] {
+        if (UnixSocket::sendOnce(connection->get(), request.data(), request.size()) !=
+            static_cast<ssize_t>(request.size())) {
+            callbacks.lost(std::string("Sending the request failed: ") + std::strerror(errno));
+            return;
+        }
+        setReceiveTimeout(connection->get(), limit);
+        LineReader reader(connection->get(), HelperToolProtocol::kMaxReplyLineBytes);
+        auto line = reader.next();
+        if (!line) {
+            callbacks.lost(describe(line.error()));
+            return;
+        }
+        auto text = replyText(*line);
+        if (text) {
+            callbacks.reply(*text);
+        } else {
+            callbacks.lost(text.error());
+        }
+    });
+    return {};
+}
+
+}  // namespace tw
