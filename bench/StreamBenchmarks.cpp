@@ -1,0 +1,124 @@
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <semaphore>
+
+#include "NetworkMapGenerator.h"
+#include "base/ThreadMainQueue.h"
+#include "base/WorkerPool.h"
+#include "daemon/PeltoBusClient.h"
+#include "support/FakeDaemon.h"
+#include "support/TempDir.h"
+#include "support/TestLogger.h"
+
+namespace tw {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Reply = FakeDaemon::Reply;
+
+constexpr auto kHeader = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n\r\n";
+constexpr auto kSmallLine =
+    R"({"Version":"1.62.0-t4c1e2a9","State":"Running","ErrMessage":null,)"
+    R"("InteractiveLoginUrl":"","Jailed":false})"
+    "\n";
+constexpr std::size_t kBatch = 20'000;
+
+// Counts notifications on the main queue and wakes the benchmark at the expected count.
+class CountingDelegate final : public PeltoBusClientDelegate {
+public:
+    void expect(std::size_t count) {
+        received_ = 0;
+        expected_ = count;
+    }
+    void peltoBusDidConnect() override {}
+    void peltoBusDidDisconnect(const std::optional<std::string>&) override {}
+    void peltoBusDidReceiveNotify(const PeltoBusNotify&) override {
+        if (++received_ != expected_) return;
+        arrival_.store(Clock::now().time_since_epoch().count());
+        reached_.release();
+    }
+    // Waits for the count and returns when the last notification ran.
+    Clock::time_point wait() {
+        reached_.acquire();
+        return Clock::time_point(Clock::duration(arrival_.load()));
+    }
+
+private:
+    std::size_t received_ = 0;
+    std::size_t expected_ = 0;
+    std::atomic<Clock::rep> arrival_{0};
+    std::binary_semaphore reached_{0};
+};
+
+// One stream connection per benchmark iteration: a fresh client, the daemon's bytes, the
+// notifications on a real main-queue thread.
+class StreamRig {
+public:
+    StreamRig() : daemon_(dir_.file("d.sock")) {}
+
+    FakeDaemon& daemon() { return daemon_; }
+
+    // Starts a client, waits for `count` notifications and returns when the last one ran.
+    Clock::time_point run(std::size_t count) {
+        delegate_->expect(count);
+        PeltoBusClient::Options options;
+        options.reconnectDelaySeconds = 60;  // one connection per run: the daemon closes after it
+        PeltoBusClient client(daemon_.socketPath(), log_.logger(), main_, pool_, options);
+        client.setDelegate(delegate_);
+        client.start();
+        const auto arrival = delegate_->wait();
+        client.stop();
+        return arrival;
+    }
+
+private:
+    TempDir dir_;
+    TestLogger log_;
+    FakeDaemon daemon_;
+    std::shared_ptr<ThreadMainQueue> main_ = std::make_shared<ThreadMainQueue>();
+    std::shared_ptr<WorkerPool> pool_ = std::make_shared<WorkerPool>(1);
+    std::shared_ptr<CountingDelegate> delegate_ = std::make_shared<CountingDelegate>();
+};
+
+// From the client's start (connect, request, header) to the last of a batch of small
+// notifications delivered on the main queue.
+void StreamSmallNotifications(benchmark::State& state) {
+    std::string bytes = kHeader;
+    for (std::size_t i = 0; i < kBatch; ++i) bytes += kSmallLine;
+    StreamRig rig;
+    for (auto _ : state) {
+        rig.daemon().enqueue(Reply().send(bytes));
+        const auto start = Clock::now();
+        const auto arrival = rig.run(kBatch);
+        state.SetIterationTime(std::chrono::duration<double>(arrival - start).count());
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(kBatch));
+}
+BENCHMARK(StreamSmallNotifications)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// From the moment the daemon starts writing the response to the moment the decoded network map
+// runs on the main queue.
+void StreamNetworkMapLatency(benchmark::State& state) {
+    const auto& line = NetworkMapGenerator::standardLine(static_cast<std::size_t>(state.range(0)));
+    const Reply reply = Reply().send(kHeader + line + "\n");
+    std::atomic<Clock::rep> written{0};
+    StreamRig rig;
+    rig.daemon().setHandler([&](const FakeDaemon::Request&) {
+        Reply copy = reply;
+        written.store(Clock::now().time_since_epoch().count());
+        return copy;
+    });
+    for (auto _ : state) {
+        const auto arrival = rig.run(1);
+        const auto start = Clock::time_point(Clock::duration(written.load()));
+        state.SetIterationTime(std::chrono::duration<double>(arrival - start).count());
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(line.size()));
+}
+BENCHMARK(StreamNetworkMapLatency)->Arg(10000)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace tw

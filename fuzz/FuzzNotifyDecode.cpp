@@ -1,0 +1,10 @@
+#include "FuzzInput.h"
+#include "daemon/PeltoBusModels.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const auto line = tw::fuzzText(data, size);
+    const auto first = tw::PeltoBusNotify::decode(line);
+    tw::fuzzCheck(first == tw::PeltoBusNotify::decode(line), "a line decodes the same twice");
+    if (!first) tw::fuzzCheck(!first.error().description.empty(), "a failure says why");
+    return 0;
+}
