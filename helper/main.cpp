@@ -5,8 +5,10 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -39,11 +41,13 @@ std::unique_ptr<tw::SystemLog> systemLog(const tw::HelperOptions& options, std::
     return nullptr;
 }
 
-std::filesystem::path resources(const tw::HelperOptions& options) {
+// Without --resources, the bundle's Resources folder relative to where the helper is installed.
+std::optional<std::filesystem::path> resources(const tw::HelperOptions& options) {
     if (options.resources) return *options.resources;
-    std::error_code ignored;
-    return tw::BundleExecutables::resourcesFor(
-        std::filesystem::read_symlink("/proc/self/exe", ignored));
+    std::error_code error;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error) return std::nullopt;
+    return tw::BundleExecutables::resourcesFor(self);
 }
 
 }  // namespace
@@ -56,10 +60,12 @@ int main(int argc, char** argv) {
     std::string error;
     const auto log = systemLog(*options, error);
     if (!log) return fail(error);
+    const auto resourcesFolder = resources(*options);
+    if (!resourcesFolder) return fail("cannot tell where the helper is installed; use --resources");
     auto listener = tw::HelperListener::open(options->socket);
     if (!listener) return fail(listener.error());
 
-    tw::HelperTool tool(tw::BundleExecutables(resources(*options)), *log, options->tool);
+    tw::HelperTool tool(tw::BundleExecutables(*resourcesFolder), *log, options->tool);
     const tw::PolkitAuthority polkit(5s);
     const tw::PeerAuthoriser authoriser(options->group, [&polkit](const tw::PeerCredentials& peer) {
         return polkit.authorises(peer.pid, peer.uid, tw::PolkitAuthority::kHelperAction);

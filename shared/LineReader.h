@@ -6,7 +6,7 @@
 
 namespace tw {
 
-// Reads LF-terminated lines from a stream descriptor, holding at most one line over the cap in
+// Reads LF-terminated lines from a stream descriptor, never holding much more than the cap in
 // memory however the bytes arrive. Both ends of the helper's socket frame their lines with it.
 class LineReader {
   public:

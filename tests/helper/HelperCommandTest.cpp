@@ -125,6 +125,13 @@ TEST_F(HelperCommandTest, LeavesNoZombieBehindAfterCommands) {
 
 // --- what may run ---
 
+TEST(HelperInstallTest, FindsTheBundleFromWhereItIsInstalled) {
+    RunningHelper helper;
+    helper.setInstalled();
+    helper.start();
+    EXPECT_EQ(helper.run(helper.cli(), {"status"}), "tarnwick status\n");
+}
+
 TEST_F(HelperCommandTest, RefusesAProgramOutsideTheBundleAndRunsNothing) {
     const std::string stranger = helper.dir().file("stranger");
     std::ofstream(stranger) << "#!/bin/sh\n: > " << helper.touched() << "\n";

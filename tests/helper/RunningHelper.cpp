@@ -151,23 +151,41 @@ void RunningHelper::writeBundle() const {
     writeExecutable(dir_.file("pkill"), replaceDir(kPkill, dir));
 }
 
-void RunningHelper::start(const std::vector<std::string>& extraArguments, std::string busAddress) {
+std::vector<std::string> RunningHelper::arguments(const std::vector<std::string>& extra) const {
     std::vector<std::string> arguments = {
-        "--socket",        socket(),           "--resources",   dir_.file("Resources"),
-        "--daemon-socket", daemonSocket(),     "--daemon-log",  daemonLog(),
-        "--pkill",         dir_.file("pkill"), "--syslog-file", dir_.file("syslog"),
+        "--socket",  socket_,   "--daemon-socket",  daemonSocket(),  "--daemon-log",
+        daemonLog(), "--pkill", dir_.file("pkill"), "--syslog-file", dir_.file("syslog"),
     };
-    arguments.insert(arguments.end(), extraArguments.begin(), extraArguments.end());
+    if (!installed_) arguments.insert(arguments.end(), {"--resources", dir_.file("Resources")});
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    return arguments;
+}
+
+// <dir>/prefix/libexec/tarnwick/tarnwick-helper, with <dir>/prefix/lib/tarnwick/Resources
+// leading to the fake bundle.
+std::string RunningHelper::install() const {
+    const auto prefix = dir_.path() / "prefix";
+    std::filesystem::create_directories(prefix / "libexec" / "tarnwick");
+    std::filesystem::create_directories(prefix / "lib" / "tarnwick");
+    std::filesystem::create_directory_symlink(dir_.path() / "Resources",
+                                              prefix / "lib" / "tarnwick" / "Resources");
+    const auto helper = prefix / "libexec" / "tarnwick" / "tarnwick-helper";
+    std::filesystem::copy_file(TW_HELPER_BINARY, helper);
+    return helper.string();
+}
+
+void RunningHelper::start(const std::vector<std::string>& extraArguments, std::string busAddress) {
     ChildEnvironment environment = ChildEnvironment::ofThisProcess();
     if (busAddress.empty()) busAddress = "unix:path=" + dir_.file("no-bus");
     environment.set("DBUS_SYSTEM_BUS_ADDRESS", busAddress);
     const UniqueFd output(
         ::open(dir_.file("helper.out").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
-    auto helper = ChildProcess::launch(TW_HELPER_BINARY, arguments, environment,
+    const std::string binary = installed_ ? install() : std::string(TW_HELPER_BINARY);
+    auto helper = ChildProcess::launch(binary, arguments(extraArguments), environment,
                                        {.output = output.get(), .newSession = true});
-    ASSERT_TRUE(helper.has_value()) << "cannot start " << TW_HELPER_BINARY;
+    ASSERT_TRUE(helper.has_value()) << "cannot start " << binary;
     pid_ = helper->pid();
-    ASSERT_TRUE(waitUntil([&] { return UnixSocket::connect(socket()).has_value(); }))
+    ASSERT_TRUE(waitUntil([&] { return UnixSocket::connect(socket_).has_value(); }))
         << "the helper does not listen: " << helperOutput();
 }
 

@@ -39,6 +39,9 @@ class RunningHelper {
     pid_t pid() const { return pid_; }
     const std::string& socket() const { return socket_; }
     void setSocket(std::string path) { socket_ = std::move(path); }
+    // Runs a copy of the helper installed in a prefix inside dir(), whose bundle holds the fake
+    // executables, without --resources.
+    void setInstalled() { installed_ = true; }
     std::string cli() const { return dir_.file("Resources/tarnwick"); }
     std::string daemon() const { return dir_.file("Resources/tarnwickd"); }
     std::string daemonSocket() const { return dir_.file("tarnwickd.socket"); }
@@ -72,6 +75,8 @@ class RunningHelper {
 
   private:
     void writeBundle() const;
+    std::vector<std::string> arguments(const std::vector<std::string>& extra) const;
+    std::string install() const;
     void stopDaemons() const;
     // Waits for every child of this process in the process group (after the helper is gone, its
     // orphans are children of this process).
@@ -79,6 +84,7 @@ class RunningHelper {
 
     TempDir dir_;
     std::string socket_ = dir_.file("helper.sock");
+    bool installed_ = false;
     pid_t pid_ = -1;
 };
 
