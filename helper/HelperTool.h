@@ -35,7 +35,7 @@ class HelperTool {
   private:
     std::string runGoTool(const std::string& path, const std::vector<std::string>& arguments);
 
-    // Daemon path (D1-D7).
+    // Starting the daemon.
     std::string spawnDaemon(const std::string& path, const std::string& executable,
                             const std::vector<std::string>& arguments,
                             ChildEnvironment environment);
@@ -44,7 +44,7 @@ class HelperTool {
     void killOrphanedDaemon(const ChildEnvironment& environment);
     UniqueFd openDaemonLog();
 
-    // Command path (C1-C4).
+    // Running a command.
     std::string runCommand(const std::string& path, const std::string& executable,
                            const std::vector<std::string>& arguments,
                            const ChildEnvironment& environment);
