@@ -1,0 +1,14 @@
+#include "AppMessageAdaptor.h"
+
+#include "PacketTunnelPlugin.h"
+
+namespace tw {
+
+AppMessageAdaptor::AppMessageAdaptor(PacketTunnelPlugin* plugin)
+    : QDBusAbstractAdaptor(plugin), plugin_(plugin) {}
+
+void AppMessageAdaptor::HandleAppMessage(const QByteArray& bytes, const QDBusMessage& message) {
+    plugin_->handleAppMessage(bytes, message);
+}
+
+}  // namespace tw

@@ -1,0 +1,48 @@
+#include "TerminationSignals.h"
+
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+
+namespace tw {
+
+namespace {
+
+// The handler may only write; the event loop reads the other end.
+int gSignalPipe[2] = {-1, -1};
+
+}  // namespace
+
+TerminationSignals::TerminationSignals() {
+    ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, gSignalPipe);
+    notifier_ = std::make_unique<QSocketNotifier>(gSignalPipe[1], QSocketNotifier::Read);
+    connect(notifier_.get(), &QSocketNotifier::activated, this, [] {
+        char drained[16];
+        while (::read(gSignalPipe[1], drained, sizeof drained) > 0) {
+        }
+        QCoreApplication::quit();
+    });
+    struct sigaction action {};
+    action.sa_handler = &TerminationSignals::handle;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+}
+
+TerminationSignals::~TerminationSignals() {
+    ::signal(SIGTERM, SIG_DFL);
+    ::signal(SIGINT, SIG_DFL);
+    notifier_.reset();
+    ::close(gSignalPipe[0]);
+    ::close(gSignalPipe[1]);
+}
+
+void TerminationSignals::handle(int) {
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(gSignalPipe[0], &byte, 1);
+}
+
+}  // namespace tw
