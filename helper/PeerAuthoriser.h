@@ -7,8 +7,9 @@
 
 namespace tw {
 
-// Decides who may use the helper, which runs whatever it is asked to as root: root, members of
-// one group, and anyone polkit grants the helper's action to.
+// Decides who may use the helper, which runs what it is asked to as root: root (and the helper's
+// own user, when it runs as another), members of one group, and anyone polkit grants the
+// helper's action to.
 class PeerAuthoriser {
   public:
     // Asked last, only for peers that neither of the other rules allows.

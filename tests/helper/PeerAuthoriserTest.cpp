@@ -47,6 +47,11 @@ TEST_F(PeerAuthoriserTest, AllowsRootWithoutAskingPolkit) {
     EXPECT_TRUE(askedPolkitFor.empty());
 }
 
+TEST_F(PeerAuthoriserTest, AllowsTheHelpersOwnUserWithoutAskingPolkit) {
+    EXPECT_TRUE(authoriserWithPolkit(false).allows({10, ::geteuid(), kOtherGid, {}}));
+    EXPECT_TRUE(askedPolkitFor.empty());
+}
+
 TEST_F(PeerAuthoriserTest, AllowsAMemberOfTheGroupBySupplementaryOrPrimaryGroup) {
     ASSERT_TRUE(group.has_value());
     const auto authoriser = authoriserWithPolkit(false);
