@@ -37,7 +37,7 @@ std::expected<std::string, int> AtomicFile::read(const std::filesystem::path& pa
                                                  std::size_t maxBytes) {
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
     if (!fd) return lastError();
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd.get(), &st) != 0) return lastError();
     if (S_ISDIR(st.st_mode)) return std::unexpected(EISDIR);
     if (!S_ISREG(st.st_mode)) return std::unexpected(EINVAL);

@@ -14,7 +14,7 @@ namespace tw {
 // preferences, the autostart entry). A write replaces the file in one step: a reader sees the old
 // content or the new, never a part, and a crash midway leaves the old file in place.
 class AtomicFile {
-public:
+  public:
     // The file's content when it is a regular file of at most `maxBytes`; otherwise the errno
     // (ENOENT when missing, EFBIG when larger).
     static std::expected<std::string, int> read(const std::filesystem::path& path,

@@ -1,11 +1,10 @@
 #include "Preferences.h"
 
+#include <simdjson.h>
 #include <sys/stat.h>
 
 #include <cstdio>
 #include <cstdlib>
-
-#include <simdjson.h>
 
 #include "AtomicFile.h"
 
@@ -27,11 +26,21 @@ std::string jsonString(std::string_view text) {
     std::string out = "\"";
     for (const char c : text) {
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
             default:
                 if (static_cast<unsigned char>(c) < 0x20) {
                     char escaped[8];
@@ -104,7 +113,8 @@ Preferences::Entries Preferences::load() const {
     simdjson::dom::object object;
     if (parser.parse(*text).get_object().get(object) != simdjson::SUCCESS) return entries;
     // A key repeated in the file keeps its first value, as a reader of the object would see it.
-    for (const auto [key, value] : object) entries.emplace(std::string(key), simdjson::minify(value));
+    for (const auto [key, value] : object)
+        entries.emplace(std::string(key), simdjson::minify(value));
     return entries;
 }
 

@@ -17,7 +17,7 @@ namespace tw {
 // empty and is replaced by the next write. Values of keys this program does not know, of any JSON
 // type, are kept as they are. Safe to call from any thread.
 class Preferences {
-public:
+  public:
     explicit Preferences(std::filesystem::path file);
     Preferences(const Preferences&) = delete;
     Preferences& operator=(const Preferences&) = delete;
@@ -41,7 +41,7 @@ public:
     // Removes the key. Writes only when the key was present; false when that write failed.
     bool remove(std::string_view key);
 
-private:
+  private:
     // Key to value, the value as minified JSON text.
     using Entries = std::map<std::string, std::string, std::less<>>;
 

@@ -12,7 +12,8 @@ std::string LoginItem::build(const Bundle& bundle) {
 
 LoginItem::Outcome LoginItem::registerIfNeeded(std::string_view build) {
     defaults_->remove(kLegacyKey);
-    if (defaults_->string(kRegisteredBuildKey) == build) return {Outcome::Kind::alreadyRegistered, {}};
+    if (defaults_->string(kRegisteredBuildKey) == build)
+        return {Outcome::Kind::alreadyRegistered, {}};
     if (const auto registered = service_->registerItem(); !registered) {
         logger_->log("App", "Login item register failed: " + registered.error().description());
         return {Outcome::Kind::failed, registered.error()};

@@ -18,7 +18,7 @@ namespace tw {
 // registered under "loginItemRegisteredBuild"; "loginItemRegistered", a key of an earlier scheme,
 // is removed and never written. Runs on the main queue.
 class LoginItem {
-public:
+  public:
     struct Outcome {
         enum class Kind { alreadyRegistered, registered, failed };
         Kind kind;
@@ -42,7 +42,7 @@ public:
     // Removes the item, ignoring a failure, and forgets the build.
     void unregister();
 
-private:
+  private:
     const std::shared_ptr<Preferences> defaults_;
     const std::shared_ptr<LoginItemService> service_;
     const std::shared_ptr<AppLogger> logger_;

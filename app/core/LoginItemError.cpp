@@ -8,9 +8,12 @@ namespace {
 
 const char* fixedText(LoginItemError::Code code) {
     switch (code) {
-        case LoginItemError::Code::programNotFound: return "The application's program was not found";
-        case LoginItemError::Code::notSaved: return "The login item could not be saved";
-        case LoginItemError::Code::notRemoved: return "The login item could not be removed";
+        case LoginItemError::Code::programNotFound:
+            return "The application's program was not found";
+        case LoginItemError::Code::notSaved:
+            return "The login item could not be saved";
+        case LoginItemError::Code::notRemoved:
+            return "The login item could not be removed";
     }
     return "";
 }

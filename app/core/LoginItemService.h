@@ -10,7 +10,7 @@ namespace tw {
 // The platform's facility that starts the application when the user logs in. Called on the main
 // queue; each call completes before it returns.
 class LoginItemService {
-public:
+  public:
     virtual ~LoginItemService() = default;
 
     // Makes the running application start at login, replacing an earlier item of it.

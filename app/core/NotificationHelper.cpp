@@ -15,7 +15,8 @@ std::string randomUuid() {
     std::array<std::uint8_t, 16> bytes{};
     for (std::size_t i = 0; i < bytes.size(); i += 4) {
         const auto word = source();
-        for (std::size_t j = 0; j < 4; ++j) bytes[i + j] = static_cast<std::uint8_t>(word >> (8 * j));
+        for (std::size_t j = 0; j < 4; ++j)
+            bytes[i + j] = static_cast<std::uint8_t>(word >> (8 * j));
     }
     bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0f) | 0x40);
     bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3f) | 0x80);
@@ -48,7 +49,8 @@ void NotificationHelper::requestAuthorization() {
 void NotificationHelper::show(std::string title, std::string body) {
     NotificationService::Request request{randomUuid(), std::move(title), std::move(body)};
     service_->authorizationStatus([post = poster(), request = std::move(request)](bool authorized) {
-        post([authorized, request](NotificationHelper& self) { self.deliver(authorized, request); });
+        post(
+            [authorized, request](NotificationHelper& self) { self.deliver(authorized, request); });
     });
 }
 

@@ -13,8 +13,9 @@ namespace tw {
 // Posts the application's user notifications. Lives on the main queue; the service's answers are
 // handed back to it.
 class NotificationHelper : public std::enable_shared_from_this<NotificationHelper> {
-public:
-    NotificationHelper(std::shared_ptr<MainQueue> main, std::shared_ptr<NotificationService> service,
+  public:
+    NotificationHelper(std::shared_ptr<MainQueue> main,
+                       std::shared_ptr<NotificationService> service,
                        std::shared_ptr<AppLogger> logger);
 
     // Asks for permission once at launch. An error is logged ("App"); a refusal is not.
@@ -25,7 +26,7 @@ public:
     // the notification is added all the same.
     void show(std::string title, std::string body);
 
-private:
+  private:
     MainPoster<NotificationHelper> poster();
     void deliver(bool authorized, NotificationService::Request request);
 

@@ -8,7 +8,7 @@ namespace tw {
 
 // The platform's user-notification centre. Answers may arrive on any thread.
 class NotificationService {
-public:
+  public:
     struct Request {
         std::string identifier;  // unique per notification
         std::string title;

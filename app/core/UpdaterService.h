@@ -6,7 +6,7 @@ namespace tw {
 
 // The application's update checker. Lives on the main queue.
 class UpdaterService {
-public:
+  public:
     virtual ~UpdaterService() = default;
 
     // Whether a check can start now. False when no feed is configured and while a check runs.

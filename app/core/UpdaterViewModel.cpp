@@ -6,7 +6,8 @@ UpdaterViewModel::UpdaterViewModel(std::shared_ptr<UpdaterService> updater)
     : updater_(std::move(updater)) {
     auto& source = updater_->canCheckForUpdates();
     canCheckForUpdates_.setIfChanged(source.get());
-    mirror_ = source.subscribe([this](const bool& value) { canCheckForUpdates_.setIfChanged(value); });
+    mirror_ =
+        source.subscribe([this](const bool& value) { canCheckForUpdates_.setIfChanged(value); });
 }
 
 }  // namespace tw

@@ -12,14 +12,14 @@ namespace tw {
 // "check for updates" row is enabled, mirrored from the updater for as long as the view model
 // lives. Lives on the main queue.
 class UpdaterViewModel {
-public:
+  public:
     explicit UpdaterViewModel(std::shared_ptr<UpdaterService> updater);
 
     const std::shared_ptr<UpdaterService>& updater() const { return updater_; }
     // Starts false, takes the updater's current value at once and every change after it.
     Observable<bool>& canCheckForUpdates() { return canCheckForUpdates_; }
 
-private:
+  private:
     const std::shared_ptr<UpdaterService> updater_;
     Observable<bool> canCheckForUpdates_{false};
     Subscription mirror_;

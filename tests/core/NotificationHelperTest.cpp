@@ -1,5 +1,3 @@
-#include "core/NotificationHelper.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -7,6 +5,7 @@
 #include <set>
 #include <thread>
 
+#include "core/NotificationHelper.h"
 #include "support/FakeNotificationService.h"
 #include "support/ManualMainQueue.h"
 #include "support/TestLogger.h"
@@ -18,7 +17,7 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
 class NotificationHelperTest : public ::testing::Test {
-protected:
+  protected:
     std::shared_ptr<ManualMainQueue> main_ = std::make_shared<ManualMainQueue>();
     std::shared_ptr<FakeNotificationService> service_ = std::make_shared<FakeNotificationService>();
     TestLogger log_;
@@ -59,9 +58,11 @@ TEST_F(NotificationHelperTest, HandsAnAnswerFromAnotherThreadToTheMainQueue) {
     EXPECT_EQ(added[0].thread, std::this_thread::get_id());
 }
 
-TEST_F(NotificationHelperTest, GivesEveryNotificationANewRandomUuid) {
-    for (int i = 0; i < 20; ++i) helper_->show("same", "same");
+TEST_F(NotificationHelperTest, GivesEveryNotificationANewRandomUuidAndKeepsTheirOrder) {
+    for (int i = 0; i < 20; ++i) helper_->show(std::to_string(i), "same");
     main_->runUntilIdle();
+    ASSERT_EQ(service_->added().size(), 20u);
+    EXPECT_EQ(service_->added()[19].request.title, "19");
     const std::regex uuid4("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}");
     std::set<std::string> identifiers;
     for (const auto& request : service_->addedRequests()) {
@@ -69,16 +70,6 @@ TEST_F(NotificationHelperTest, GivesEveryNotificationANewRandomUuid) {
         identifiers.insert(request.identifier);
     }
     EXPECT_EQ(identifiers.size(), 20u);
-}
-
-TEST_F(NotificationHelperTest, KeepsTheOrderOfNotificationsShownTogether) {
-    helper_->show("first", "");
-    helper_->show("second", "");
-    main_->runUntilIdle();
-    const auto added = service_->addedRequests();
-    ASSERT_EQ(added.size(), 2u);
-    EXPECT_EQ(added[0].title, "first");
-    EXPECT_EQ(added[1].title, "second");
 }
 
 // Without permission.

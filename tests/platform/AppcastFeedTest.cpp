@@ -1,7 +1,7 @@
-#include "platform/linux/AppcastFeed.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include "platform/linux/AppcastFeed.h"
 
 namespace tw {
 namespace {
@@ -13,10 +13,12 @@ QByteArray feed(const std::string& items) {
     return QByteArray::fromStdString(
         R"(<?xml version="1.0" encoding="utf-8"?>
 <rss version="2.0" xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle">
-<channel><title>Tarnwick</title>)" + items + "</channel></rss>");
+<channel><title>Tarnwick</title>)" +
+        items + "</channel></rss>");
 }
 
-std::string itemWith(const std::string& version, const std::string& url = "https://dl.example/t.deb") {
+std::string itemWith(const std::string& version,
+                     const std::string& url = "https://dl.example/t.deb") {
     return R"(<item><title>t</title><enclosure url=")" + url + R"(" sparkle:version=")" + version +
            R"(" length="1" type="application/octet-stream"/></item>)";
 }
@@ -31,8 +33,9 @@ TEST(AppcastFeedTest, ReadsTheVersionAndLinkOfAnEnclosure) {
 }
 
 TEST(AppcastFeedTest, ReadsVersionElementsAndTheItemLinkWithoutAnEnclosure) {
-    const auto release = AppcastFeed::latestRelease(feed(
-        "<item><sparkle:version>\n  2.0  \n</sparkle:version><link> https://tarnwick.example/2.0 </link></item>"));
+    const auto release = AppcastFeed::latestRelease(
+        feed("<item><sparkle:version>\n  2.0  \n</sparkle:version><link> "
+             "https://tarnwick.example/2.0 </link></item>"));
     ASSERT_TRUE(release);
     EXPECT_EQ(release->versionText, "2.0");
     EXPECT_EQ(release->link, "https://tarnwick.example/2.0");
@@ -63,24 +66,26 @@ TEST(AppcastFeedTest, KnowsTheSparkleNamespaceByItsAddressNotItsPrefix) {
 // Choosing the release.
 
 TEST(AppcastFeedTest, ChoosesTheHighestVersionWhateverTheOrder) {
-    const auto release = AppcastFeed::latestRelease(
-        feed(itemWith("1.9", "https://a.example/") + itemWith("1.10", "https://b.example/") +
-             itemWith("1.2", "https://c.example/")));
+    const auto release = AppcastFeed::latestRelease(feed(itemWith("1.9", "https://a.example/") +
+                                                         itemWith("1.10", "https://b.example/") +
+                                                         itemWith("1.2", "https://c.example/")));
     ASSERT_TRUE(release);
     EXPECT_EQ(release->versionText, "1.10");
     EXPECT_EQ(release->link, "https://b.example/");
 }
 
 TEST(AppcastFeedTest, PassesOverItemsWithoutAUsableVersionOrLink) {
-    const auto release = AppcastFeed::latestRelease(feed(
-        itemWith("9.0-beta") + itemWith("8.0", "javascript:alert(1)") + itemWith("7.0", "file:///etc/passwd") +
-        "<item><link>https://x.example/</link></item>" + itemWith("1.0")));
+    const auto release = AppcastFeed::latestRelease(
+        feed(itemWith("9.0-beta") + itemWith("8.0", "javascript:alert(1)") +
+             itemWith("7.0", "file:///etc/passwd") +
+             "<item><link>https://x.example/</link></item>" + itemWith("1.0")));
     ASSERT_TRUE(release);
     EXPECT_EQ(release->versionText, "1.0");
 }
 
 TEST(AppcastFeedTest, AFeedWithoutAUsableReleaseSaysSo) {
-    for (const auto& items : {std::string(), itemWith("beta"), itemWith("2.0", "ftp://x.example/")}) {
+    for (const auto& items :
+         {std::string(), itemWith("beta"), itemWith("2.0", "ftp://x.example/")}) {
         const auto release = AppcastFeed::latestRelease(feed(items));
         ASSERT_FALSE(release) << items;
         EXPECT_EQ(release.error().code, Code::noRelease) << items;
@@ -90,7 +95,8 @@ TEST(AppcastFeedTest, AFeedWithoutAUsableReleaseSaysSo) {
 // Documents that are not feeds.
 
 TEST(AppcastFeedTest, AMalformedDocumentIsUnreadableWithTheLineOfTheFault) {
-    const auto release = AppcastFeed::latestRelease(QByteArray("<rss><channel>\n<item></channel></rss>"));
+    const auto release =
+        AppcastFeed::latestRelease(QByteArray("<rss><channel>\n<item></channel></rss>"));
     ASSERT_FALSE(release);
     EXPECT_EQ(release.error().code, Code::unreadable);
     EXPECT_THAT(release.error().description(), HasSubstr("line 2: "));

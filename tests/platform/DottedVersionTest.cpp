@@ -1,6 +1,6 @@
-#include "platform/linux/DottedVersion.h"
-
 #include <gtest/gtest.h>
+
+#include "platform/linux/DottedVersion.h"
 
 namespace tw {
 namespace {
@@ -11,8 +11,8 @@ TEST(DottedVersionTest, ReadsDotSeparatedNumbersOnly) {
     for (const char* text : {"1", "0.1.0", "10.20.30.40", "007.1"}) {
         EXPECT_TRUE(DottedVersion::parse(text)) << text;
     }
-    for (const char* text : {"", ".", "1.", ".1", "1..2", "v1.2", "1.2-beta", "1.2b", " 1.2", "1.2 ",
-                             "1,2", "-1", "+1", "1.2.x"}) {
+    for (const char* text : {"", ".", "1.", ".1", "1..2", "v1.2", "1.2-beta", "1.2b", " 1.2",
+                             "1.2 ", "1,2", "-1", "+1", "1.2.x"}) {
         EXPECT_FALSE(DottedVersion::parse(text)) << '"' << text << '"';
     }
 }

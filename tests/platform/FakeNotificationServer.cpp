@@ -31,7 +31,8 @@ FakeNotificationServer::~FakeNotificationServer() {
     QDBusConnection::disconnectFromBus(connectionName_);
 }
 
-bool FakeNotificationServer::handleMessage(const QDBusMessage& message, const QDBusConnection& connection) {
+bool FakeNotificationServer::handleMessage(const QDBusMessage& message,
+                                           const QDBusConnection& connection) {
     if (message.interface() != kService) return false;
     if (message.member() == "Notify") return connection.send(notify(message));
     if (message.member() == "GetCapabilities") return connection.send(answerCapabilities(message));

@@ -14,7 +14,7 @@ namespace tw {
 // susssasa{sv}i (a replaces_id sent as an int is refused with InvalidArgs, as real servers
 // refuse it). GetCapabilities answers the capabilities given, or an error when told to fail.
 class FakeNotificationServer final : public QDBusVirtualObject {
-public:
+  public:
     struct Notification {
         QString appName;
         quint32 replacesId;
@@ -38,7 +38,7 @@ public:
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override;
     QString introspect(const QString& path) const override;
 
-private:
+  private:
     QDBusMessage notify(const QDBusMessage& message);
     QDBusMessage answerCapabilities(const QDBusMessage& message);
 

@@ -7,10 +7,12 @@
 namespace tw {
 
 LocalFeedServer::LocalFeedServer() {
-    if (!server_.listen(QHostAddress::LocalHost, 0)) throw std::runtime_error("cannot listen on 127.0.0.1");
+    if (!server_.listen(QHostAddress::LocalHost, 0))
+        throw std::runtime_error("cannot listen on 127.0.0.1");
     QObject::connect(&server_, &QTcpServer::newConnection, &server_, [this] {
         while (auto* socket = server_.nextPendingConnection()) {
-            QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { answer(socket); });
+            QObject::connect(socket, &QTcpSocket::readyRead, socket,
+                             [this, socket] { answer(socket); });
             QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         }
     });
@@ -27,7 +29,8 @@ QString LocalFeedServer::url() const {
 
 QString LocalFeedServer::closedPortUrl() {
     QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0)) throw std::runtime_error("cannot listen on 127.0.0.1");
+    if (!probe.listen(QHostAddress::LocalHost, 0))
+        throw std::runtime_error("cannot listen on 127.0.0.1");
     const auto port = probe.serverPort();
     probe.close();
     return QStringLiteral("http://127.0.0.1:%1/appcast.xml").arg(port);
@@ -40,10 +43,14 @@ void LocalFeedServer::answer(QTcpSocket* socket) {
     if (!request.contains("\r\n\r\n")) return;
     ++requests_;
     if (silent_) return;
-    socket->write("HTTP/1.1 " + QByteArray::number(status_) + " Answer\r\n"
+    socket->write("HTTP/1.1 " + QByteArray::number(status_) +
+                  " Answer\r\n"
                   "Content-Type: application/rss+xml\r\n"
-                  "Content-Length: " + QByteArray::number(body_.size()) + "\r\n"
-                  "Connection: close\r\n\r\n" + body_);
+                  "Content-Length: " +
+                  QByteArray::number(body_.size()) +
+                  "\r\n"
+                  "Connection: close\r\n\r\n" +
+                  body_);
     socket->disconnectFromHost();
 }
 

@@ -12,7 +12,7 @@ namespace tw {
 // every request with the one response set, or, when told to, keeps the connection open and says
 // nothing. Runs on the test's Qt event loop.
 class LocalFeedServer {
-public:
+  public:
     LocalFeedServer();
 
     void respond(int status, QByteArray body);
@@ -25,7 +25,7 @@ public:
     // An address on 127.0.0.1 where nothing listens: the port of a server just closed.
     static QString closedPortUrl();
 
-private:
+  private:
     void answer(QTcpSocket* socket);
 
     QTcpServer server_;

@@ -22,7 +22,8 @@ std::string configuration(const std::string& socketPath) {
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
 <busconfig>
   <type>session</type>
-  <listen>unix:path=)" + socketPath + R"(</listen>
+  <listen>unix:path=)" +
+           socketPath + R"(</listen>
   <auth>EXTERNAL</auth>
   <policy context="default">
     <allow send_destination="*" eavesdrop="true"/>
@@ -54,7 +55,8 @@ PrivateSessionBus::PrivateSessionBus() {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), STDOUT_FILENO);
     const std::string configArgument = "--config-file=" + config;
-    const char* argv[] = {"dbus-daemon", configArgument.c_str(), "--print-address", "--nofork", nullptr};
+    const char* argv[] = {"dbus-daemon", configArgument.c_str(), "--print-address", "--nofork",
+                          nullptr};
     const int spawned = ::posix_spawnp(&pid_, "dbus-daemon", &actions, nullptr,
                                        const_cast<char* const*>(argv), environ);
     posix_spawn_file_actions_destroy(&actions);

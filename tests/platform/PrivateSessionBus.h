@@ -15,7 +15,7 @@ namespace tw {
 // DBUS_SESSION_BUS_ADDRESS at itself for its lifetime: create it before the first use of
 // QDBusConnection::sessionBus(). The destructor stops the daemon.
 class PrivateSessionBus {
-public:
+  public:
     PrivateSessionBus();
     ~PrivateSessionBus();
     PrivateSessionBus(const PrivateSessionBus&) = delete;
@@ -23,7 +23,7 @@ public:
 
     const std::string& address() const { return address_; }
 
-private:
+  private:
     void stop();
 
     TempDir dir_;

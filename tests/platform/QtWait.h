@@ -1,11 +1,10 @@
 #pragma once
 
-#include <chrono>
-#include <functional>
-
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QTimer>
+#include <chrono>
+#include <functional>
 
 namespace tw {
 

@@ -8,7 +8,7 @@ namespace tw {
 
 // A login-item service that answers what the test set and counts the calls.
 class FakeLoginItemService final : public LoginItemService {
-public:
+  public:
     std::expected<void, LoginItemError> registerItem() override {
         ++registerCalls;
         if (registerResult) currentStatus = LoginItemStatus::enabled;

@@ -13,7 +13,7 @@ namespace tw {
 // with `authorized`, or, with `holdStatusAnswers`, kept for the test to answer (from any thread).
 // Permission requests are only recorded: their answers are the test's to give.
 class FakeNotificationService final : public NotificationService {
-public:
+  public:
     struct Added {
         Request request;
         std::thread::id thread;
@@ -74,7 +74,7 @@ public:
     bool authorized = true;
     bool holdStatusAnswers = false;
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<StatusAnswer> heldStatusAnswers_;
     std::vector<AuthorizationAnswer> authorizationAnswers_;

@@ -7,7 +7,7 @@ namespace tw {
 
 // An updater whose can-check flag the test sets; counts the checks asked for.
 class FakeUpdaterService final : public UpdaterService {
-public:
+  public:
     explicit FakeUpdaterService(bool canCheck = false) : canCheck_(canCheck) {}
 
     Observable<bool>& canCheckForUpdates() override { return canCheck_; }
@@ -15,7 +15,7 @@ public:
 
     int checks = 0;
 
-private:
+  private:
     Observable<bool> canCheck_;
 };
 

@@ -9,7 +9,7 @@ namespace tw {
 
 // Sets (or, with a null value, unsets) one environment variable for the scope.
 class ScopedEnv {
-public:
+  public:
     ScopedEnv(const char* name, const char* value) : name_(name) {
         if (const char* old = ::getenv(name)) saved_ = old;
         if (value) {
@@ -28,7 +28,7 @@ public:
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 
-private:
+  private:
     const char* name_;
     std::optional<std::string> saved_;
 };

@@ -1,9 +1,8 @@
 #include "AppcastFeed.h"
 
-#include <optional>
-
 #include <QUrl>
 #include <QXmlStreamReader>
+#include <optional>
 
 namespace tw {
 
@@ -15,7 +14,8 @@ struct ItemMarks {
     QString enclosureUrl, link;
 
     QString version() const {
-        for (const auto* text : {&shortVersionElement, &shortVersionAttribute, &versionElement, &versionAttribute}) {
+        for (const auto* text :
+             {&shortVersionElement, &shortVersionAttribute, &versionElement, &versionAttribute}) {
             if (!text->isEmpty()) return *text;
         }
         return {};
@@ -24,7 +24,8 @@ struct ItemMarks {
 
 bool isWebLink(const QString& text) {
     const QUrl url(text, QUrl::StrictMode);
-    return url.isValid() && (url.scheme() == "https" || url.scheme() == "http") && !url.host().isEmpty();
+    return url.isValid() && (url.scheme() == "https" || url.scheme() == "http") &&
+           !url.host().isEmpty();
 }
 
 UpdateCheckError unreadable(const QString& why) {
@@ -33,9 +34,11 @@ UpdateCheckError unreadable(const QString& why) {
 
 void readEnclosure(QXmlStreamReader& reader, ItemMarks& marks) {
     const auto attributes = reader.attributes();
-    if (marks.enclosureUrl.isEmpty()) marks.enclosureUrl = attributes.value("url").trimmed().toString();
+    if (marks.enclosureUrl.isEmpty())
+        marks.enclosureUrl = attributes.value("url").trimmed().toString();
     const QString sparkle = AppcastFeed::kSparkleNamespace;
-    marks.shortVersionAttribute = attributes.value(sparkle, "shortVersionString").trimmed().toString();
+    marks.shortVersionAttribute =
+        attributes.value(sparkle, "shortVersionString").trimmed().toString();
     marks.versionAttribute = attributes.value(sparkle, "version").trimmed().toString();
     reader.skipCurrentElement();
 }
@@ -75,13 +78,15 @@ std::optional<AppcastRelease> releaseOf(const ItemMarks& marks) {
 
 }  // namespace
 
-std::expected<AppcastRelease, UpdateCheckError> AppcastFeed::latestRelease(const QByteArray& document) {
+std::expected<AppcastRelease, UpdateCheckError> AppcastFeed::latestRelease(
+    const QByteArray& document) {
     QXmlStreamReader reader(document);
     std::optional<AppcastRelease> latest;
     bool sawRoot = false;
     while (!reader.atEnd()) {
         const auto token = reader.readNext();
-        if (token == QXmlStreamReader::DTD) return std::unexpected(unreadable("it declares a document type"));
+        if (token == QXmlStreamReader::DTD)
+            return std::unexpected(unreadable("it declares a document type"));
         if (token != QXmlStreamReader::StartElement) continue;
         if (!sawRoot && reader.name() != QLatin1String("rss")) {
             return std::unexpected(unreadable("it is not an RSS feed"));
@@ -92,7 +97,8 @@ std::expected<AppcastRelease, UpdateCheckError> AppcastFeed::latestRelease(const
         if (release && (!latest || release->version > latest->version)) latest = release;
     }
     if (reader.hasError()) {
-        return std::unexpected(unreadable(QStringLiteral("line %1: ").arg(reader.lineNumber()) + reader.errorString()));
+        return std::unexpected(unreadable(QStringLiteral("line %1: ").arg(reader.lineNumber()) +
+                                          reader.errorString()));
     }
     if (!sawRoot) return std::unexpected(unreadable("it is empty"));
     if (!latest) return std::unexpected(UpdateCheckError{UpdateCheckError::Code::noRelease, {}});

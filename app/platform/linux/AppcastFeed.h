@@ -1,8 +1,7 @@
 #pragma once
 
-#include <expected>
-
 #include <QByteArray>
+#include <expected>
 
 #include "AppcastRelease.h"
 #include "UpdateCheckError.h"
@@ -16,13 +15,15 @@ namespace tw {
 // the one that compares with the application's own). Its link is the enclosure's url, else the
 // item's <link>.
 class AppcastFeed {
-public:
-    static constexpr const char* kSparkleNamespace = "http://www.andymatuschak.org/xml-namespaces/sparkle";
+  public:
+    static constexpr const char* kSparkleNamespace =
+        "http://www.andymatuschak.org/xml-namespaces/sparkle";
 
     // The release with the highest version among the items that have a dotted version and an
     // http(s) link; others are passed over. A document that is not well-formed RSS, or that
     // declares a document type (entity tricks have no place in a feed), is unreadable.
-    static std::expected<AppcastRelease, UpdateCheckError> latestRelease(const QByteArray& document);
+    static std::expected<AppcastRelease, UpdateCheckError> latestRelease(
+        const QByteArray& document);
 };
 
 }  // namespace tw

@@ -32,7 +32,8 @@ std::unique_ptr<AppcastUpdater> AppcastUpdater::fromBundle(
     return std::make_unique<AppcastUpdater>(
         bundle.string("TWUpdateFeedURL").value_or(""),
         bundle.string("CFBundleShortVersionString").value_or(""),
-        bundle.string("CFBundleDisplayName").value_or("Tarnwick"), std::move(notifications), limits);
+        bundle.string("CFBundleDisplayName").value_or("Tarnwick"), std::move(notifications),
+        limits);
 }
 
 bool AppcastUpdater::isAllowedFeed(const QUrl& url) {
@@ -58,7 +59,8 @@ void AppcastUpdater::checkForUpdates() {
     // Off first: a subscriber that asks for another check meanwhile is ignored.
     canCheck_.set(false);
     QNetworkRequest request(feed_);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::NoLessSafeRedirectPolicy);
     reply_ = network_.get(request);
     QObject::connect(reply_, &QNetworkReply::readyRead, &context_, [this] { readAvailable(); });
     QObject::connect(reply_, &QNetworkReply::finished, &context_, [this] { finish(); });
@@ -100,10 +102,12 @@ void AppcastUpdater::finish() {
 AppcastUpdater::Result AppcastUpdater::resultOf(QNetworkReply& reply) const {
     const auto status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299)) {
-        return std::unexpected(UpdateCheckError{UpdateCheckError::Code::httpStatus, status.toString().toStdString()});
+        return std::unexpected(
+            UpdateCheckError{UpdateCheckError::Code::httpStatus, status.toString().toStdString()});
     }
     if (reply.error() != QNetworkReply::NoError) {
-        return std::unexpected(UpdateCheckError{UpdateCheckError::Code::unreachable, reply.errorString().toStdString()});
+        return std::unexpected(UpdateCheckError{UpdateCheckError::Code::unreachable,
+                                                reply.errorString().toStdString()});
     }
     return AppcastFeed::latestRelease(body_);
 }
@@ -115,8 +119,8 @@ void AppcastUpdater::tell(const Result& result) const {
     }
     if (result->version > *DottedVersion::parse(installedVersion_)) {
         notifications_->show(productName_ + " " + result->versionText + " is available",
-                             "You have version " + installedVersion_ + ". Download the new version from " +
-                                 result->link);
+                             "You have version " + installedVersion_ +
+                                 ". Download the new version from " + result->link);
         return;
     }
     notifications_->show(productName_ + " is up to date",

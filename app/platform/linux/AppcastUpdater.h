@@ -1,17 +1,16 @@
 #pragma once
 
+#include <QByteArray>
+#include <QNetworkAccessManager>
+#include <QObject>
+#include <QTimer>
+#include <QUrl>
 #include <chrono>
 #include <cstdint>
 #include <expected>
 #include <memory>
 #include <optional>
 #include <string>
-
-#include <QByteArray>
-#include <QNetworkAccessManager>
-#include <QObject>
-#include <QTimer>
-#include <QUrl>
 
 #include "AppcastRelease.h"
 #include "UpdateCheckError.h"
@@ -29,7 +28,7 @@ namespace tw {
 // date, a newer version with the address to download it from, or why the check failed. It never
 // downloads or installs anything; that is the package manager's job. Runs on the Qt main thread.
 class AppcastUpdater final : public UpdaterService {
-public:
+  public:
     struct Limits {
         std::int64_t maxFeedBytes = 1024 * 1024;
         std::chrono::milliseconds timeout = std::chrono::seconds(30);
@@ -45,9 +44,8 @@ public:
 
     // The feed "TWUpdateFeedURL", the version "CFBundleShortVersionString" and the display name
     // of `bundle`; keys that are missing or not strings count as empty.
-    static std::unique_ptr<AppcastUpdater> fromBundle(const Bundle& bundle,
-                                                      std::shared_ptr<NotificationHelper> notifications,
-                                                      Limits limits);
+    static std::unique_ptr<AppcastUpdater> fromBundle(
+        const Bundle& bundle, std::shared_ptr<NotificationHelper> notifications, Limits limits);
 
     // https, or plain http to this machine only: a feed anyone on the way can rewrite could send
     // the user to any download.
@@ -56,7 +54,7 @@ public:
     Observable<bool>& canCheckForUpdates() override { return canCheck_; }
     void checkForUpdates() override;
 
-private:
+  private:
     using Result = std::expected<AppcastRelease, UpdateCheckError>;
 
     std::optional<UpdateCheckError> refusal() const;

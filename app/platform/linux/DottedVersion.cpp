@@ -18,9 +18,8 @@ std::optional<DottedVersion> DottedVersion::parse(std::string_view text) {
     for (;;) {
         const auto dot = text.find('.');
         const auto number = text.substr(0, dot);
-        if (number.empty() || !std::all_of(number.begin(), number.end(), [](char c) {
-                return c >= '0' && c <= '9';
-            })) {
+        if (number.empty() || !std::all_of(number.begin(), number.end(),
+                                           [](char c) { return c >= '0' && c <= '9'; })) {
             return std::nullopt;
         }
         const auto significant = std::min(number.find_first_not_of('0'), number.size());
@@ -28,7 +27,8 @@ std::optional<DottedVersion> DottedVersion::parse(std::string_view text) {
         if (dot == std::string_view::npos) break;
         text.remove_prefix(dot + 1);
     }
-    while (!version.numbers_.empty() && version.numbers_.back().empty()) version.numbers_.pop_back();
+    while (!version.numbers_.empty() && version.numbers_.back().empty())
+        version.numbers_.pop_back();
     return version;
 }
 

@@ -18,20 +18,24 @@ const QString kInterface = QStringLiteral("org.freedesktop.Notifications");
 
 }  // namespace
 
-FreedesktopNotificationService::FreedesktopNotificationService(QDBusConnection bus, QString desktopEntry)
+FreedesktopNotificationService::FreedesktopNotificationService(QDBusConnection bus,
+                                                               QString desktopEntry)
     : bus_(std::move(bus)), desktopEntry_(std::move(desktopEntry)) {}
 
 const std::shared_ptr<FreedesktopNotificationService>& FreedesktopNotificationService::shared() {
     static auto* service = new std::shared_ptr<FreedesktopNotificationService>(
         std::make_shared<FreedesktopNotificationService>(
             QDBusConnection::sessionBus(),
-            QString::fromStdString(Bundle::main().bundleIdentifier().value_or("com.tarnwick.desktop"))));
+            QString::fromStdString(
+                Bundle::main().bundleIdentifier().value_or("com.tarnwick.desktop"))));
     return *service;
 }
 
 void FreedesktopNotificationService::authorizationStatus(StatusAnswer answer) { answer(true); }
 
-void FreedesktopNotificationService::requestAuthorization(AuthorizationAnswer answer) { answer(true); }
+void FreedesktopNotificationService::requestAuthorization(AuthorizationAnswer answer) {
+    answer(true);
+}
 
 void FreedesktopNotificationService::add(Request request) {
     if (capabilities_ == Capabilities::known) return send(request);
@@ -41,7 +45,8 @@ void FreedesktopNotificationService::add(Request request) {
 
 void FreedesktopNotificationService::askCapabilities() {
     capabilities_ = Capabilities::asking;
-    const auto call = QDBusMessage::createMethodCall(kService, kPath, kInterface, "GetCapabilities");
+    const auto call =
+        QDBusMessage::createMethodCall(kService, kPath, kInterface, "GetCapabilities");
     auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call), &context_);
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, &context_, [this, watcher] {
         watcher->deleteLater();
@@ -60,8 +65,9 @@ void FreedesktopNotificationService::send(const Request& request) const {
     hints.insert("x-tarnwick-identifier", QString::fromStdString(request.identifier));
     auto call = QDBusMessage::createMethodCall(kService, kPath, kInterface, "Notify");
     // The signature is susssasa{sv}i: replaces_id must go as a uint, expire_timeout as an int.
-    call << QString(kApplicationName) << quint32{0} << QString() << QString::fromStdString(request.title)
-         << (bodyMarkup_ ? body.toHtmlEscaped() : body) << QStringList() << hints << qint32{-1};
+    call << QString(kApplicationName) << quint32{0} << QString()
+         << QString::fromStdString(request.title) << (bodyMarkup_ ? body.toHtmlEscaped() : body)
+         << QStringList() << hints << qint32{-1};
     bus_.asyncCall(call);
 }
 

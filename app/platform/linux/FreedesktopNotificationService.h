@@ -1,11 +1,10 @@
 #pragma once
 
-#include <memory>
-#include <vector>
-
 #include <QDBusConnection>
 #include <QObject>
 #include <QString>
+#include <memory>
+#include <vector>
 
 #include "core/NotificationService.h"
 
@@ -17,7 +16,7 @@ namespace tw {
 // whether it reads markup in bodies and escapes them if so, so that a "&" or "<" in a text (an
 // address, an error) shows as written. Delivery failures are silent. Runs on the Qt main thread.
 class FreedesktopNotificationService final : public NotificationService {
-public:
+  public:
     static constexpr const char* kApplicationName = "Tarnwick";
 
     // `desktopEntry` names the application's desktop file (without ".desktop"), which servers
@@ -33,7 +32,7 @@ public:
     void requestAuthorization(AuthorizationAnswer answer) override;
     void add(Request request) override;
 
-private:
+  private:
     enum class Capabilities { unknown, asking, known };
 
     void askCapabilities();

@@ -18,7 +18,8 @@ constexpr std::size_t kMaxEntrySize = 64 * 1024;
 
 bool isUtf8(std::string_view text) {
     QStringDecoder decoder(QStringDecoder::Utf8);
-    [[maybe_unused]] const QString decoded = decoder(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
+    [[maybe_unused]] const QString decoded =
+        decoder(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
     return !decoder.hasError();
 }
 
@@ -30,8 +31,9 @@ bool hasControlCharacter(std::string_view text) {
 }
 
 bool isExecutableFile(const std::filesystem::path& path) {
-    struct stat st{};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           ::access(path.c_str(), X_OK) == 0;
 }
 
 // The escapes of a desktop entry's string values; a line break left in would start a new key.
@@ -39,11 +41,20 @@ std::string escapedValue(std::string_view text) {
     std::string out;
     for (const char c : text) {
         switch (c) {
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\t': out += "\\t"; break;
-            case '\r': out += "\\r"; break;
-            default: out += c;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            default:
+                out += c;
         }
     }
     if (!out.empty() && out.front() == ' ') out.replace(0, 1, "\\s");
@@ -79,7 +90,9 @@ bool isTurnedOff(std::string_view entry) {
     return false;
 }
 
-LoginItemError failure(LoginItemError::Code code, int errorNumber = 0) { return {code, errorNumber}; }
+LoginItemError failure(LoginItemError::Code code, int errorNumber = 0) {
+    return {code, errorNumber};
+}
 
 }  // namespace
 
@@ -107,7 +120,8 @@ const std::shared_ptr<XdgAutostartLoginItemService>& XdgAutostartLoginItemServic
     return *service;
 }
 
-std::optional<std::string> XdgAutostartLoginItemService::execValue(const std::filesystem::path& program) {
+std::optional<std::string> XdgAutostartLoginItemService::execValue(
+    const std::filesystem::path& program) {
     const auto& text = program.native();
     // A '%' would have to be written "%%", and GLib (GNOME's autostart) looks for the program
     // without undoing that, so it would never start it.
@@ -135,8 +149,12 @@ std::optional<std::string> XdgAutostartLoginItemService::startableExec() const {
 std::string XdgAutostartLoginItemService::entryText(const std::string& exec) const {
     return "[Desktop Entry]\n"
            "Type=Application\n"
-           "Name=" + escapedValue(name_) + "\n"
-           "Exec=" + exec + "\n"
+           "Name=" +
+           escapedValue(name_) +
+           "\n"
+           "Exec=" +
+           exec +
+           "\n"
            "Terminal=false\n"
            "X-GNOME-Autostart-enabled=true\n";
 }
@@ -163,7 +181,8 @@ std::expected<void, LoginItemError> XdgAutostartLoginItemService::unregisterItem
 
 LoginItemStatus XdgAutostartLoginItemService::status() const {
     if (folder_.empty()) return LoginItemStatus::notFound;
-    if (const auto entry = AtomicFile::read(entryPath(), kMaxEntrySize); entry && !isTurnedOff(*entry)) {
+    if (const auto entry = AtomicFile::read(entryPath(), kMaxEntrySize);
+        entry && !isTurnedOff(*entry)) {
         return LoginItemStatus::enabled;
     }
     return startableExec() ? LoginItemStatus::notRegistered : LoginItemStatus::notFound;

@@ -16,7 +16,7 @@ namespace tw {
 // "X-GNOME-Autostart-enabled=false" written into the entry; such an entry counts as not
 // registered, and registering again replaces it.
 class XdgAutostartLoginItemService final : public LoginItemService {
-public:
+  public:
     static constexpr std::string_view kEntryName = "com.tarnwick.desktop.desktop";
 
     // `folder` holds the entry; `program` is what it starts; `name` is the entry's display name.
@@ -44,7 +44,7 @@ public:
     // made (no folder, or a program an entry cannot start), else notRegistered.
     LoginItemStatus status() const override;
 
-private:
+  private:
     std::optional<std::string> startableExec() const;
     std::string entryText(const std::string& exec) const;
 
