@@ -15,7 +15,7 @@ namespace {
 using Kind = BundleExecutables::Kind;
 
 class BundleExecutablesTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         std::filesystem::create_directories(resources);
         std::ofstream(cli) << "#!/bin/sh\n";

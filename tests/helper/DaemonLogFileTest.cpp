@@ -24,7 +24,7 @@ std::string contents(const std::string& path) {
 }
 
 class DaemonLogFileTest : public ::testing::Test {
-  protected:
+protected:
     TempDir dir;
     const std::string log = dir.file("tarnwickd.log");
 };

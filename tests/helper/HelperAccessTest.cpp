@@ -28,7 +28,7 @@ const std::string kPing(HelperToolProtocol::encodeRequest(HelperToolProtocol::Pi
 const std::string kRefusal = R"({"error":"not authorised"})";
 
 class HelperAccessTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as other users";
     }

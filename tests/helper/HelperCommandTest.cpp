@@ -37,7 +37,7 @@ std::vector<pid_t> zombieChildren(pid_t parent) {
 }
 
 class HelperCommandTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override { helper.start(); }
 
     RunningHelper helper;
@@ -78,7 +78,8 @@ TEST_F(HelperCommandTest, MergesStandardOutputAndErrorInArrivalOrder) {
 
 TEST_F(HelperCommandTest, GivesTheChildTheFixedPathAndNoDaemonFlag) {
     EXPECT_EQ(helper.run(helper.cli(), {"env"}),
-              "PATH=/usr/bin:/bin:/usr/sbin:/sbin:/usr/local/bin\nTW_SKIP_RUNNING_CHECK=unset\n");
+              "PATH=/usr/bin:/bin:/usr/sbin:/sbin:/usr/local/"
+              "bin\nTW_SKIP_RUNNING_CHECK=unset\nLISTEN_FDS=unset\n");
 }
 
 TEST_F(HelperCommandTest, RepliesTheOutputOfAFailingCommandWhenItIsText) {

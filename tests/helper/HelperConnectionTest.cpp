@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -20,7 +21,7 @@ using ::testing::StartsWith;
 using Protocol = HelperToolProtocol;
 
 class HelperConnectionTest : public ::testing::Test {
-  protected:
+protected:
     std::string touchRequest() const {
         return Protocol::encodeRequest(Protocol::RunGoTool{helper.cli(), {"touch"}});
     }
@@ -94,6 +95,20 @@ TEST(HelperSocketTest, CreatesItsFolderAndOpensTheSocketToLocalUsers) {
     EXPECT_TRUE(S_ISSOCK(status.st_mode));
     EXPECT_EQ(status.st_mode & 0777, 0666u);
     EXPECT_TRUE(UnixSocket::connect(socket).has_value());
+}
+
+TEST(HelperSocketTest, ServesTheSocketSystemdHandsOverInsteadOfBindingOne) {
+    if (::access(RunningHelper::kSocketActivate, X_OK) != 0) {
+        GTEST_SKIP() << "systemd-socket-activate is not installed";
+    }
+    RunningHelper helper;
+    helper.setActivated();
+    helper.start();
+    EXPECT_EQ(helper.request(Protocol::Ping{}), Protocol::Reply(Protocol::PingReply{true}));
+    EXPECT_EQ(helper.run(helper.cli(), {"env"}),
+              "PATH=/usr/bin:/bin:/usr/sbin:/sbin:/usr/local/"
+              "bin\nTW_SKIP_RUNNING_CHECK=unset\nLISTEN_FDS=unset\n");
+    EXPECT_FALSE(std::filesystem::exists(helper.unboundSocket()));
 }
 
 TEST(HelperSocketTest, ReplacesAStaleSocketFileOfAnEarlierRun) {

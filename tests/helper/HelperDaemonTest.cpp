@@ -44,7 +44,7 @@ std::size_t positionOf(const std::vector<std::string>& log, const std::string& l
 }
 
 class HelperDaemonTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override { helper.start({"--daemon-stop-timeout", "10"}); }
 
     // Waits until the daemon the helper last reported has recorded itself as running.

@@ -16,7 +16,7 @@ namespace {
 using End = LineReader::End;
 
 class LineReaderTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         int ends[2];
         ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);

@@ -28,7 +28,7 @@ std::optional<ExistingGroup> someGroup() {
 }
 
 class PeerAuthoriserTest : public ::testing::Test {
-  protected:
+protected:
     PeerAuthoriser authoriserWithPolkit(bool answer) {
         return PeerAuthoriser(group ? group->name : "tarnwick",
                               [this, answer](const PeerCredentials& peer) {

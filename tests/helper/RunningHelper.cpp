@@ -36,7 +36,8 @@ case "$1" in
   latin1) printf 'caf\351\n'; exit "$2" ;;
   text-then-fail) echo "text before failing"; exit 1 ;;
   merged) echo out; echo err >&2; echo out2 ;;
-  env) echo "PATH=$PATH"; echo "TW_SKIP_RUNNING_CHECK=${TW_SKIP_RUNNING_CHECK-unset}" ;;
+  env) echo "PATH=$PATH"; echo "TW_SKIP_RUNNING_CHECK=${TW_SKIP_RUNNING_CHECK-unset}"
+       echo "LISTEN_FDS=${LISTEN_FDS-unset}" ;;
   big) head -c 1100000 /dev/zero | tr '\0' a ;;
   touch) : > "DIR/touched" ;;
   *) echo "tarnwick $*" ;;
@@ -174,16 +175,27 @@ std::string RunningHelper::install() const {
     return helper.string();
 }
 
+std::pair<std::string, std::vector<std::string>> RunningHelper::command(
+    const std::vector<std::string>& extra) const {
+    const std::string helper = installed_ ? install() : std::string(TW_HELPER_BINARY);
+    if (!activated_) return {helper, arguments(extra)};
+    std::vector<std::string> activation = {"-l", socket_, helper};
+    const auto helperArguments = arguments(extra);
+    activation.insert(activation.end(), helperArguments.begin(), helperArguments.end());
+    activation.insert(activation.end(), {"--socket", unboundSocket()});
+    return {kSocketActivate, activation};
+}
+
 void RunningHelper::start(const std::vector<std::string>& extraArguments, std::string busAddress) {
     ChildEnvironment environment = ChildEnvironment::ofThisProcess();
     if (busAddress.empty()) busAddress = "unix:path=" + dir_.file("no-bus");
     environment.set("DBUS_SYSTEM_BUS_ADDRESS", busAddress);
     const UniqueFd output(
         ::open(dir_.file("helper.out").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
-    const std::string binary = installed_ ? install() : std::string(TW_HELPER_BINARY);
-    auto helper = ChildProcess::launch(binary, arguments(extraArguments), environment,
+    const auto [program, programArguments] = command(extraArguments);
+    auto helper = ChildProcess::launch(program, programArguments, environment,
                                        {.output = output.get(), .newSession = true});
-    ASSERT_TRUE(helper.has_value()) << "cannot start " << binary;
+    ASSERT_TRUE(helper.has_value()) << "cannot start " << program;
     pid_ = helper->pid();
     ASSERT_TRUE(waitUntil([&] { return UnixSocket::connect(socket_).has_value(); }))
         << "the helper does not listen: " << helperOutput();

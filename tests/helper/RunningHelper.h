@@ -42,6 +42,11 @@ class RunningHelper {
     // Runs a copy of the helper installed in a prefix inside dir(), whose bundle holds the fake
     // executables, without --resources.
     void setInstalled() { installed_ = true; }
+    // Runs the helper under systemd-socket-activate, which listens on socket() and hands the
+    // socket over as systemd does; the helper's own --socket then names unboundSocket().
+    void setActivated() { activated_ = true; }
+    std::string unboundSocket() const { return dir_.file("unbound.sock"); }
+    static constexpr const char* kSocketActivate = "/usr/bin/systemd-socket-activate";
     std::string cli() const { return dir_.file("Resources/tarnwick"); }
     std::string daemon() const { return dir_.file("Resources/tarnwickd"); }
     std::string daemonSocket() const { return dir_.file("tarnwickd.socket"); }
@@ -77,6 +82,9 @@ class RunningHelper {
     void writeBundle() const;
     std::vector<std::string> arguments(const std::vector<std::string>& extra) const;
     std::string install() const;
+    // The program to start and its arguments.
+    std::pair<std::string, std::vector<std::string>> command(
+        const std::vector<std::string>& extra) const;
     void stopDaemons() const;
     // Waits for every child of this process in the process group (after the helper is gone, its
     // orphans are children of this process).
@@ -85,6 +93,7 @@ class RunningHelper {
     TempDir dir_;
     std::string socket_ = dir_.file("helper.sock");
     bool installed_ = false;
+    bool activated_ = false;
     pid_t pid_ = -1;
 };
 
