@@ -75,5 +75,24 @@ void BareExchange(benchmark::State& state) {
 }
 BENCHMARK(BareExchange)->UseRealTime();
 
+// The bare exchange run on a worker pool, as the client runs its own: set against the client, it
+// shows the cost of the client's code apart from the two thread hops it shares.
+void BareExchangeFromPool(benchmark::State& state) {
+    StatusDaemon fake;
+    WorkerPool pool;
+    const std::string request = LocalAPIClient::buildRequest("GET", "/localapi/v0/status");
+    std::binary_semaphore done(0);
+    bool exchanged = false;
+    for (auto _ : state) {
+        pool.submit([&] {
+            exchanged = bareExchange(fake.daemon.socketPath(), request);
+            done.release();
+        });
+        done.acquire();
+        if (!exchanged) return state.SkipWithError("exchange failed");
+    }
+}
+BENCHMARK(BareExchangeFromPool)->UseRealTime();
+
 }  // namespace
 }  // namespace tw
