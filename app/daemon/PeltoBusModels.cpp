@@ -98,11 +98,20 @@ std::expected<dom::element, JsonDecodeError> parse(std::string_view json) {
 
 // Strict readers: each one takes a value of exactly its JSON type or fails with the path.
 
-Result read(const Path& path, dom::element value, std::string& out) {
+// Hands the text of a string value to `store`. Optional members and list elements are built
+// straight from the text in their place: one allocation of the exact length, where assigning
+// into a default-constructed string goes through its growth path (a tenth of a large network
+// map's decode).
+template <class Store>
+Result readString(const Path& path, dom::element value, Store store) {
     std::string_view text;
     if (value.get(text) != simdjson::SUCCESS) return wrongType(path, "a string", value);
-    out.assign(text);
+    store(text);
     return {};
+}
+
+Result read(const Path& path, dom::element value, std::string& out) {
+    return readString(path, value, [&](std::string_view text) { out.assign(text); });
 }
 
 Result read(const Path& path, dom::element value, bool& out) {
@@ -157,6 +166,19 @@ Result read(const Path& path, dom::element value, std::optional<T>& out) {
     return read(path, value, out.emplace());
 }
 
+Result read(const Path& path, dom::element value, std::optional<std::string>& out) {
+    return readString(path, value, [&](std::string_view text) { out.emplace(text); });
+}
+
+template <class T>
+Result readElement(const Path& path, dom::element item, std::vector<T>& out) {
+    return read(path, item, out.emplace_back());
+}
+
+Result readElement(const Path& path, dom::element item, std::vector<std::string>& out) {
+    return readString(path, item, [&](std::string_view text) { out.emplace_back(text); });
+}
+
 template <class T>
 Result read(const Path& path, dom::element value, std::vector<T>& out) {
     dom::array array;
@@ -164,7 +186,7 @@ Result read(const Path& path, dom::element value, std::vector<T>& out) {
     out.reserve(array.size());
     std::size_t index = 0;
     for (dom::element item : array) {
-        if (auto result = read(path.element(index++), item, out.emplace_back()); !result) {
+        if (auto result = readElement(path.element(index++), item, out); !result) {
             return result;
         }
     }
