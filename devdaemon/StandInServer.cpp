@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "SendAll.h"
 #include "StreamClient.h"
 #include "base/UnixSocket.h"
 
@@ -103,7 +102,7 @@ void StandInServer::admit(UniqueFd connection) {
     if (openFds_.size() >= options_.maxConnections) {
         lock.unlock();
         log_("refused a connection: " + std::to_string(options_.maxConnections) + " already open");
-        sendAll(connection.get(), HttpResponse::error(503, "too many connections").serialize());
+        UnixSocket::sendAll(connection.get(), HttpResponse::error(503, "too many connections").serialize());
         return;
     }
     const auto id = nextId_++;
@@ -152,7 +151,7 @@ std::optional<HttpRequest> StandInServer::receive(int fd) {
         auto parsed = HttpRequest::parse(bytes);
         if (!parsed) {
             log_("bad request: " + parsed.error());
-            sendAll(fd, HttpResponse::error(400, parsed.error()).serialize());
+            UnixSocket::sendAll(fd, HttpResponse::error(400, parsed.error()).serialize());
             return std::nullopt;
         }
         if (*parsed) return std::move(**parsed);
@@ -163,12 +162,12 @@ void StandInServer::respond(int fd, const HttpRequest& request) {
     const auto response = api_.handle(request);
     log_(request.method + " " + request.path + " " + std::to_string(response.status));
     UnixSocket::setSendTimeout(fd, options_.idleTimeout);
-    sendAll(fd, response.serialize());
+    UnixSocket::sendAll(fd, response.serialize());
 }
 
 void StandInServer::stream(int fd) {
     const auto client = StreamClient::open(fd);
-    if (!client || !sendAll(fd, kStreamHeader)) return;
+    if (!client || !UnixSocket::sendAll(fd, kStreamHeader)) return;
     {
         std::lock_guard lock(mutex_);
         ++streams_;

@@ -1,4 +1,5 @@
 #include "StreamClient.h"
+#include "base/UnixSocket.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -7,7 +8,6 @@
 
 #include <cerrno>
 
-#include "SendAll.h"
 
 namespace tw {
 
@@ -52,7 +52,7 @@ void StreamClient::run() {
         while (::read(wakeRead_.get(), drained, sizeof drained) > 0) {
         }
         const auto lines = takeBacklog();
-        if (!lines || !sendAll(fd_, *lines)) return;
+        if (!lines || !UnixSocket::sendAll(fd_, *lines)) return;
     }
 }
 

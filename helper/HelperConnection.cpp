@@ -87,15 +87,7 @@ Protocol::Reply HelperConnection::carryOut(const Protocol::Request& request) {
 }
 
 bool HelperConnection::send(const Protocol::Reply& reply) {
-    const std::string line = Protocol::encodeReply(reply);
-    std::size_t done = 0;
-    while (done < line.size()) {
-        const ssize_t count =
-            UnixSocket::sendOnce(socket_.get(), line.data() + done, line.size() - done);
-        if (count <= 0) return false;
-        done += static_cast<std::size_t>(count);
-    }
-    return true;
+    return UnixSocket::sendAll(socket_.get(), Protocol::encodeReply(reply));
 }
 
 }  // namespace tw

@@ -15,13 +15,32 @@ std::unexpected<UnixSocket::Error> failure(UnixSocket::Error::Kind kind, int err
     return std::unexpected(UnixSocket::Error{kind, errorNumber});
 }
 
-}  // namespace
-
-void UnixSocket::setSendTimeout(int fd, std::chrono::milliseconds timeout) {
+timeval toTimeval(std::chrono::milliseconds timeout) {
     timeval tv{};
     tv.tv_sec = static_cast<time_t>(timeout.count() / 1000);
     tv.tv_usec = static_cast<suseconds_t>((timeout.count() % 1000) * 1000);
+    return tv;
+}
+
+}  // namespace
+
+void UnixSocket::setSendTimeout(int fd, std::chrono::milliseconds timeout) {
+    const timeval tv = toTimeval(timeout);
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+}
+
+void UnixSocket::setReceiveTimeout(int fd, std::chrono::milliseconds timeout) {
+    const timeval tv = toTimeval(timeout);
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+}
+
+bool UnixSocket::sendAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t sent = sendOnce(fd, bytes.data(), bytes.size());
+        if (sent <= 0) return false;
+        bytes.remove_prefix(static_cast<std::size_t>(sent));
+    }
+    return true;
 }
 
 std::expected<sockaddr_un, UnixSocket::Error> UnixSocket::address(std::string_view path) {

@@ -1,8 +1,5 @@
 #include "SocketHelperConnection.h"
 
-#include <sys/socket.h>
-#include <sys/time.h>
-
 #include <cerrno>
 #include <cstring>
 #include <variant>
@@ -15,13 +12,6 @@
 namespace tw {
 
 namespace {
-
-void setReceiveTimeout(int fd, std::chrono::milliseconds limit) {
-    timeval tv{};
-    tv.tv_sec = static_cast<time_t>(limit.count() / 1000);
-    tv.tv_usec = static_cast<suseconds_t>((limit.count() % 1000) * 1000);
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-}
 
 std::string describe(LineReader::End end) {
     switch (end) {
@@ -66,12 +56,11 @@ std::expected<void, std::string> SocketHelperConnection::runGoTool(const std::st
     auto connection = std::make_shared<UniqueFd>(std::move(*fd));
     pool_->submit([connection, request = std::move(request), callbacks = std::move(callbacks),
                    limit = replyLimit_] {
-        if (UnixSocket::sendOnce(connection->get(), request.data(), request.size()) !=
-            static_cast<ssize_t>(request.size())) {
+        if (!UnixSocket::sendAll(connection->get(), request)) {
             callbacks.lost(std::string("Sending the request failed: ") + std::strerror(errno));
             return;
         }
-        setReceiveTimeout(connection->get(), limit);
+        UnixSocket::setReceiveTimeout(connection->get(), limit);
         LineReader reader(connection->get(), HelperToolProtocol::kMaxReplyLineBytes);
         auto line = reader.next();
         if (!line) {

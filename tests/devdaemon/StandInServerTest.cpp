@@ -11,7 +11,6 @@
 
 #include "base/UnixSocket.h"
 #include "daemon/PeltoBusModels.h"
-#include "devdaemon/SendAll.h"
 #include "devdaemon/StreamClient.h"
 #include "support/TempDir.h"
 
@@ -61,7 +60,7 @@ UniqueFd connectTo(const std::string& path) {
 
 std::string roundTrip(const std::string& path, std::string_view bytes) {
     auto fd = connectTo(path);
-    EXPECT_TRUE(sendAll(fd.get(), bytes));
+    EXPECT_TRUE(UnixSocket::sendAll(fd.get(), bytes));
     return receive(fd.get());
 }
 
@@ -73,7 +72,7 @@ std::string bodyOf(const std::string& response) {
 class Stream {
 public:
     explicit Stream(const std::string& path) : fd_(connectTo(path)) {
-        EXPECT_TRUE(sendAll(fd_.get(), kStreamRequest));
+        EXPECT_TRUE(UnixSocket::sendAll(fd_.get(), kStreamRequest));
         buffer_ = receive(fd_.get(), "\r\n\r\n");
         const auto end = buffer_.find("\r\n\r\n") + 4;
         header_ = buffer_.substr(0, end);

@@ -91,15 +91,6 @@ std::optional<UniqueFd> connectWithPatience(const std::string& path) {
     return std::move(*socket);
 }
 
-bool sendAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t count = UnixSocket::sendOnce(fd, bytes.data(), bytes.size());
-        if (count <= 0) return false;
-        bytes.remove_prefix(static_cast<std::size_t>(count));
-    }
-    return true;
-}
-
 // Runs in a forked child of a possibly threaded process: system calls only.
 [[noreturn]] void exchangeInChild(const sockaddr_un& address, uid_t uid, gid_t gid,
                                   const std::vector<gid_t>& groups, const std::string& line,
@@ -223,7 +214,7 @@ std::vector<std::string> RunningHelper::exchange(const std::string& bytes, std::
                                                  bool halfClose) const {
     const auto socket = connectWithPatience(this->socket());
     if (!socket) return {};
-    if (!sendAll(socket->get(), bytes)) return {};
+    if (!UnixSocket::sendAll(socket->get(), bytes)) return {};
     if (halfClose) ::shutdown(socket->get(), SHUT_WR);
     LineReader reader(socket->get(), Protocol::kMaxReplyLineBytes);
     std::vector<std::string> replies;
