@@ -96,9 +96,11 @@ void PacketTunnelPlugin::didStart(const QDBusMessage& call, const std::shared_pt
 void PacketTunnelPlugin::disconnectTunnel() {
     setState(PluginState::stopping);
     provider_->stopTunnel(watcher_.lastReason(), [this] {
-        tunnel_->teardown();
+        // Told before the device goes (which takes the kernel a while), so that the news cannot
+        // reach NetworkManager after it has begun a new activation with this plugin.
         setState(PluginState::stopped);
-        finishUnlessPersistent();
+        tunnel_->teardown();
+        idle_.start(kIdleSeconds * 1000);
     });
 }
 
@@ -130,11 +132,6 @@ void PacketTunnelPlugin::prepareForSleep(bool sleeping) {
 
 void PacketTunnelPlugin::finishUnlessPersistent() {
     if (persist_) return;
-    // After the answer to the call that got us here has gone out.
-    QMetaObject::invokeMethod(this, &PacketTunnelPlugin::finish, Qt::QueuedConnection);
-}
-
-void PacketTunnelPlugin::finish() {
     // Giving up the name first: a new activation then starts a fresh plugin instead of talking to
     // this one while it exits. The call also waits until everything sent before it is out.
     if (std::exchange(serving_, false)) bus_.unregisterService(busName_);

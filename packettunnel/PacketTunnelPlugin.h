@@ -24,9 +24,11 @@ class VpnPluginAdaptor;
 // message interface, and the bus name. NetworkManager's connect starts the provider's tunnel,
 // its disconnect stops it; logind's sleep and wake reach the provider too.
 //
-// The plugin is done (finished()) once NetworkManager no longer needs it: after the tunnel has
-// stopped, when NetworkManager leaves the bus, or when no connect has come within
-// kIdleSeconds of start-up. With `persist` it stays until it is terminated.
+// After a stop the plugin waits for the next connect, as NetworkManager's own plugins do: a
+// plugin that exited at once would race NetworkManager, which hands a quick reconnect to the
+// process still owning the name. It is done (finished()) once NetworkManager no longer needs it:
+// when NetworkManager leaves the bus, or after kIdleSeconds without a tunnel. With `persist` it
+// stays until it is terminated.
 class PacketTunnelPlugin final : public QObject {
     Q_OBJECT
 
@@ -64,7 +66,6 @@ private:
     void didStart(const QDBusMessage& call, const std::shared_ptr<bool>& answered,
                   const std::optional<TunnelError>& error);
     void finishUnlessPersistent();
-    void finish();
 
     QDBusConnection bus_;
     const QString busName_;

@@ -1,0 +1,25 @@
+#include "NmActiveConnectionInterface.h"
+
+#include "NmService.h"
+
+namespace tw {
+
+namespace {
+
+const QString kInterface = "org.freedesktop.NetworkManager.Connection.Active";
+
+}  // namespace
+
+QDBusPendingReply<QVariantMap> NmActiveConnectionInterface::properties(const QString& path) const {
+    auto message = QDBusMessage::createMethodCall(NmService::kName, path,
+                                                  "org.freedesktop.DBus.Properties", "GetAll");
+    message << kInterface;
+    return bus_.asyncCall(message);
+}
+
+void NmActiveConnectionInterface::subscribeStateChanged(QObject* receiver, const char* slot) const {
+    auto bus = bus_;
+    bus.connect(NmService::kName, "", kInterface, "StateChanged", receiver, slot);
+}
+
+}  // namespace tw

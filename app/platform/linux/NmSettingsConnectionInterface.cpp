@@ -1,0 +1,39 @@
+#include "NmSettingsConnectionInterface.h"
+
+#include "NmService.h"
+
+namespace tw {
+
+namespace {
+
+const QString kInterface = "org.freedesktop.NetworkManager.Settings.Connection";
+
+}  // namespace
+
+QDBusMessage NmSettingsConnectionInterface::call(const QString& path, const QString& method) const {
+    return QDBusMessage::createMethodCall(NmService::kName, path, kInterface, method);
+}
+
+QDBusPendingReply<NmConnectionSettings> NmSettingsConnectionInterface::getSettings(
+    const QString& path) const {
+    return bus_.asyncCall(call(path, "GetSettings"));
+}
+
+QDBusPendingReply<> NmSettingsConnectionInterface::update(const QString& path,
+                                                          const NmConnectionSettings& settings) const {
+    auto message = call(path, "Update");
+    message << QVariant::fromValue(settings);
+    return bus_.asyncCall(message);
+}
+
+QDBusPendingReply<> NmSettingsConnectionInterface::remove(const QString& path) const {
+    return bus_.asyncCall(call(path, "Delete"));
+}
+
+void NmSettingsConnectionInterface::subscribeUpdated(QObject* receiver, const char* slot) const {
+    auto bus = bus_;
+    // Any path: every profile's updates.
+    bus.connect(NmService::kName, "", kInterface, "Updated", receiver, slot);
+}
+
+}  // namespace tw

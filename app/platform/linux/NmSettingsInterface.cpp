@@ -1,0 +1,44 @@
+#include "NmSettingsInterface.h"
+
+#include "NmService.h"
+
+namespace tw {
+
+namespace {
+
+const QString kPath = "/org/freedesktop/NetworkManager/Settings";
+const QString kInterface = "org.freedesktop.NetworkManager.Settings";
+
+}  // namespace
+
+QDBusMessage NmSettingsInterface::call(const QString& method) const {
+    return QDBusMessage::createMethodCall(NmService::kName, kPath, kInterface, method);
+}
+
+QDBusPendingReply<QList<QDBusObjectPath>> NmSettingsInterface::listConnections() const {
+    return bus_.asyncCall(call("ListConnections"));
+}
+
+QDBusPendingReply<QDBusObjectPath> NmSettingsInterface::addConnection(
+    const NmConnectionSettings& settings) const {
+    auto message = call("AddConnection");
+    message << QVariant::fromValue(settings);
+    return bus_.asyncCall(message);
+}
+
+QDBusPendingReply<QDBusObjectPath> NmSettingsInterface::getConnectionByUuid(
+    const QString& uuid) const {
+    auto message = call("GetConnectionByUuid");
+    message << uuid;
+    return bus_.asyncCall(message);
+}
+
+void NmSettingsInterface::subscribe(QObject* receiver, const char* newConnectionSlot,
+                                    const char* connectionRemovedSlot) const {
+    auto bus = bus_;
+    bus.connect(NmService::kName, kPath, kInterface, "NewConnection", receiver, newConnectionSlot);
+    bus.connect(NmService::kName, kPath, kInterface, "ConnectionRemoved", receiver,
+                connectionRemovedSlot);
+}
+
+}  // namespace tw
