@@ -1,0 +1,71 @@
+#include "PkexecShell.h"
+
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+
+namespace tw {
+
+namespace {
+
+constexpr int kPollMilliseconds = 200;
+constexpr qsizetype kErrorOutputLimit = 2000;
+
+}  // namespace
+
+PkexecShell::PkexecShell(std::string pkexec) : pkexec_(std::move(pkexec)) {}
+
+PkexecShell::~PkexecShell() {
+    stopping_ = true;
+    std::lock_guard lock(mutex_);
+    if (thread_) thread_->wait();
+}
+
+std::string PkexecShell::quoted(const std::string& text) {
+    std::string result = "'";
+    for (char c : text) result += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return result + "'";
+}
+
+bool PkexecShell::run(const std::string& script, Completion completion) {
+    if (QStandardPaths::findExecutable(QString::fromStdString(pkexec_)).isEmpty() &&
+        !QFileInfo(QString::fromStdString(pkexec_)).isExecutable()) {
+        return false;
+    }
+    std::lock_guard lock(mutex_);
+    if (thread_ && thread_->isRunning()) return true;
+    if (thread_) thread_->wait();
+    thread_.reset(QThread::create([this, script, completion = std::move(completion)] {
+        execute(script, completion);
+    }));
+    thread_->start();
+    return true;
+}
+
+void PkexecShell::execute(const std::string& script, const Completion& completion) {
+    QProcess process;
+    process.start(QString::fromStdString(pkexec_),
+                  {"/bin/sh", "-c", QString::fromStdString(script)});
+    if (!process.waitForStarted()) {
+        completion({Outcome::failed, -1, process.errorString().toStdString()});
+        return;
+    }
+    // Polled so that the destructor can end a prompt nobody answers.
+    while (!process.waitForFinished(kPollMilliseconds)) {
+        if (stopping_) {
+            process.terminate();
+            if (!process.waitForFinished(kPollMilliseconds * 5)) process.kill();
+            process.waitForFinished();
+            return;
+        }
+    }
+    Result result;
+    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.errorOutput = process.readAllStandardError().right(kErrorOutputLimit).toStdString();
+    result.outcome = result.exitCode == 0                             ? Outcome::done
+                     : result.exitCode == 126 || result.exitCode == 127 ? Outcome::dismissed
+                                                                        : Outcome::failed;
+    completion(std::move(result));
+}
+
+}  // namespace tw
