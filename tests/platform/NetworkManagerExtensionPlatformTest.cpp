@@ -89,10 +89,18 @@ protected:
     }
 
     void TearDown() override {
+        if (SandboxSkip::reason()) return;
         std::error_code ignored;
         for (const auto& entry : std::filesystem::directory_iterator(kInstalled, ignored)) {
             std::filesystem::remove(entry.path(), ignored);
         }
+        // Removing a registration makes NetworkManager forget the plugin, also the package's
+        // registration of it; a new file it reads again.
+        const auto package = NmSandbox::packageRegistrations() / (std::string(kIdentifier) + ".name");
+        std::ostringstream text;
+        text << std::ifstream(package).rdbuf();
+        std::filesystem::remove(package, ignored);
+        std::ofstream(package) << text.str();
         std::filesystem::remove(paths_.busPolicyFolder / (std::string(kIdentifier) + ".conf"), ignored);
     }
 

@@ -9,6 +9,11 @@
 namespace tw {
 
 std::string Nmcli::run(const std::string& arguments, bool mayFail) {
+    // Never the host's NetworkManager.
+    if (!NmSandbox::isInside()) {
+        ADD_FAILURE() << "nmcli outside the sandbox: " << arguments;
+        return "";
+    }
     auto result = shell("nmcli " + arguments + " 2>&1");
     if (result.status != 0) {
         if (!mayFail) ADD_FAILURE() << "nmcli " << arguments << ": " << result.output;
