@@ -3,7 +3,6 @@
 #include "QtWait.h"
 
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QDBusConnection>
@@ -14,17 +13,6 @@
 #include <vector>
 
 namespace tw {
-
-ShellResult shell(const std::string& command) {
-    ShellResult result;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return result;
-    char buffer[4096];
-    while (const auto n = std::fread(buffer, 1, sizeof buffer, pipe)) result.output.append(buffer, n);
-    const int status = ::pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
-}
 
 std::optional<std::string> NmSandbox::unavailableReason() {
     if (::geteuid() != 0) return "the NetworkManager sandbox needs root to make namespaces";

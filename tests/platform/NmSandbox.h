@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+#include "ShellResult.h"
+
 namespace tw {
 
 // The NetworkManager sandbox the process-level tests run in (tests/support/nm-sandbox): the test
@@ -36,12 +38,5 @@ public:
     // The end of NetworkManager's log, for failure messages.
     static std::string logTail();
 };
-
-// Runs `command` with /bin/sh; its exit status and what it wrote to standard output.
-struct ShellResult {
-    int status = -1;
-    std::string output;
-};
-ShellResult shell(const std::string& command);
 
 }  // namespace tw

@@ -1,0 +1,82 @@
+#include "platform/linux/PkexecShell.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+
+#include "ShellResult.h"
+#include "support/ScopedEnv.h"
+#include "support/TempDir.h"
+
+namespace tw {
+namespace {
+
+TEST(APkexecShell, QuotesAnyTextSoThatTheShellGivesItBackUnchanged) {
+    for (const std::string text : {"plain", "it's", "a b", "$HOME `id` \\n", "'''", "new\nline", ""}) {
+        EXPECT_EQ(shell("printf %s " + PkexecShell::quoted(text)).output, text) << text;
+    }
+}
+
+// pkexec stood in for by a script that runs its arguments, or exits as told.
+class APkexecShellRun : public ::testing::Test {
+protected:
+    APkexecShellRun() {
+        std::ofstream(pkexec_) << "#!/bin/sh\n[ -n \"$EXIT\" ] && { echo refused >&2; exit $EXIT; }\nexec \"$@\"\n";
+        std::filesystem::permissions(pkexec_, std::filesystem::perms::owner_all);
+    }
+
+    PkexecShell::Result runAndWait(const std::string& script) {
+        PkexecShell shell(pkexec_.string());
+        std::mutex mutex;
+        std::condition_variable done;
+        std::optional<PkexecShell::Result> result;
+        EXPECT_TRUE(shell.run(script, [&](PkexecShell::Result r) {
+            std::lock_guard lock(mutex);
+            result = std::move(r);
+            done.notify_all();
+        }));
+        std::unique_lock lock(mutex);
+        done.wait_for(lock, std::chrono::seconds(20), [&] { return result.has_value(); });
+        return result.value_or(PkexecShell::Result{});
+    }
+
+    TempDir dir_;
+    std::filesystem::path pkexec_ = dir_.path() / "pkexec";
+};
+
+TEST_F(APkexecShellRun, RunsTheScriptThroughPkexec) {
+    const auto result = runAndWait("echo done > " + dir_.file("ran"));
+    EXPECT_EQ(result.outcome, PkexecShell::Outcome::done);
+    EXPECT_TRUE(std::filesystem::exists(dir_.file("ran")));
+}
+
+TEST_F(APkexecShellRun, TellsADismissedPromptFromAFailure) {
+    for (const auto* status : {"126", "127"}) {
+        ScopedEnv exit("EXIT", status);
+        EXPECT_EQ(runAndWait("true").outcome, PkexecShell::Outcome::dismissed) << status;
+    }
+    const auto failed = runAndWait("echo oops >&2; exit 4");
+    EXPECT_EQ(failed.outcome, PkexecShell::Outcome::failed);
+    EXPECT_EQ(failed.exitCode, 4);
+    EXPECT_EQ(failed.errorOutput, "oops\n");
+}
+
+TEST_F(APkexecShellRun, CannotRunWithoutPkexec) {
+    PkexecShell shell(dir_.file("none"));
+    EXPECT_FALSE(shell.run("true", [](auto) {}));
+}
+
+TEST_F(APkexecShellRun, EndsAScriptNobodyAnswersWhenItGoesAway) {
+    bool called = false;
+    {
+        PkexecShell shell(pkexec_.string());
+        ASSERT_TRUE(shell.run("sleep 600", [&](auto) { called = true; }));
+    }
+    EXPECT_FALSE(called);
+}
+
+}  // namespace
+}  // namespace tw
