@@ -12,13 +12,13 @@ std::unexpected<TunnelError> refused(const std::string& why) {
     return std::unexpected(TunnelError{"NetworkManager cannot apply these settings: " + why});
 }
 
-}  // namespace
-
-std::optional<uint> PluginConfig::ipv4(const std::string& address) {
+std::optional<uint> ipv4(const std::string& address) {
     in_addr parsed{};
     if (::inet_pton(AF_INET, address.c_str(), &parsed) != 1) return std::nullopt;
     return parsed.s_addr;
 }
+
+}  // namespace
 
 std::optional<uint> PluginConfig::prefixLength(const std::string& mask) {
     const auto bytes = ipv4(mask);

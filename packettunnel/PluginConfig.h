@@ -23,7 +23,6 @@ struct PluginConfig {
                                                            const QString& tunnelDevice);
     // The prefix length of a contiguous IPv4 mask.
     static std::optional<uint> prefixLength(const std::string& mask);
-    static std::optional<uint> ipv4(const std::string& address);
 };
 
 }  // namespace tw

@@ -18,8 +18,6 @@ public:
     TunDevice(const TunDevice&) = delete;
     TunDevice& operator=(const TunDevice&) = delete;
 
-    const std::string& name() const { return name_; }
-
     // The tunnel carries no IPv6, so the kernel must not give it a link-local address either.
     // A kernel without IPv6 counts as done.
     std::expected<void, std::string> disableIpv6() const;

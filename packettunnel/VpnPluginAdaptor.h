@@ -4,8 +4,6 @@
 #include <QDBusMessage>
 #include <QVariantMap>
 
-#include "ConnectionSettings.h"
-
 namespace tw {
 
 class PacketTunnelPlugin;

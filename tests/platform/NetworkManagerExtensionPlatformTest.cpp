@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "NmSandbox.h"
+#include "PollUntil.h"
 #include "Nmcli.h"
 #include "SandboxSkip.h"
 #include "support/ManualMainQueue.h"
@@ -107,15 +108,6 @@ protected:
     std::shared_ptr<Platform> make() {
         platform_ = Platform::create(main_, TW_BUNDLE_DIR, paths_);
         return platform_;
-    }
-
-    static bool pollUntil(const std::function<bool()>& done) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (done()) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
     }
 
     // A registration of `identifier` in `folder` whose program sits in a folder of its own with
@@ -353,14 +345,14 @@ TEST_F(ANetworkManagerRegistration, OpensTheFirstNetworkSettingsTheDesktopHas) {
     const auto bin = dir_.path() / "bin";
     std::filesystem::create_directories(bin);
     const auto program = bin / "systemsettings";
-    std::ofstream(program) << "#!/bin/sh\necho \"$@\" > " << dir_.file("opened") << "\n";
+    std::ofstream(program) << "#!/bin/sh\necho \"$@\" > " << dir_.file("opening") << " && mv "
+                           << dir_.file("opening") << ' ' << dir_.file("opened") << "\n";
     std::filesystem::permissions(program, std::filesystem::perms::owner_all);
     ScopedEnv path("PATH", (bin.string() + ":/usr/bin:/bin").c_str());
     make();
     EXPECT_FALSE(platform_->openSettingsTarget("gnome-control-center network"));
     EXPECT_TRUE(platform_->openSettingsTarget("systemsettings kcm_networkmanagement"));
     EXPECT_TRUE(pollUntil([&] { return std::filesystem::exists(dir_.file("opened")); }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     std::ifstream opened(dir_.file("opened"));
     std::string arguments;
     std::getline(opened, arguments);

@@ -8,6 +8,7 @@
 
 #include "platform/linux/NmError.h"
 #include "NmSandbox.h"
+#include "PollUntil.h"
 #include "Nmcli.h"
 #include "SandboxSkip.h"
 #include "base/Bundle.h"
@@ -54,17 +55,25 @@ protected:
         return *service_;
     }
 
-    // Runs the main queue until `done()` holds, looking again every few milliseconds: some
-    // conditions are outside the process (devices, profiles). The limit is only a safety net.
+    // Runs the main queue until `done()` holds: some conditions are outside the process
+    // (devices, profiles), so it looks again every few milliseconds.
     bool pollUntil(const std::function<bool()>& done,
                    std::chrono::seconds limit = std::chrono::seconds(20)) {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (std::chrono::steady_clock::now() < deadline) {
-            main_->runUntilIdle();
-            if (done()) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
+        return tw::pollUntil(
+            [&] {
+                main_->runUntilIdle();
+                return done();
+            },
+            limit);
+    }
+
+    // Returns once everything NetworkManager told the adapter before now has reached the main
+    // queue: a round trip to NetworkManager comes back after the signals it sent before it.
+    void letNetworkManagerSettle() {
+        bool back = false;
+        platform_->loadAll([&](auto) { main_->post([&] { back = true; }); });
+        ASSERT_TRUE(pollUntil([&] { return back; }));
+        main_->runUntilIdle();
     }
 
     bool waitForStatus(Status status) {
@@ -204,9 +213,9 @@ TEST_F(ATunnelServiceOnNetworkManager, EndsInErrorWhenTheProviderCannotMakeItsDe
                                    "Could not create the tunnel device tarnwick0"),
               1);
     // It stays in error: the failed activation's own transitions are not announced afterwards.
-    const auto starts = logged("Starting VPN tunnel (current status: 1)");
-    pollUntil([] { return false; }, std::chrono::seconds(1));
+    letNetworkManagerSettle();
     EXPECT_EQ(service_->connectionStatus().get(), Status::error);
+    const auto starts = logged("Starting VPN tunnel (current status: 1)");
 
     shell(std::string("ip link del ") + kDevice);
     Nmcli::run("connection modify " + onlyProfile() + " connection.id Renamed");
@@ -394,7 +403,7 @@ TEST_F(ANetworkManagerVpnPlatform, AnnouncesOnlyRealChangesOfVpnProfiles) {
     Nmcli::run("connection modify base ipv4.dns 192.0.2.53");  // not a VPN profile
     Nmcli::run("connection modify " + onlyProfile() + " connection.id Renamed");
     ASSERT_TRUE(pollUntil([&] { return changes.load() >= 1; }));
-    pollUntil([] { return false; }, std::chrono::seconds(1));
+    letNetworkManagerSettle();
     EXPECT_EQ(changes.load(), 1);
 }
 

@@ -128,11 +128,11 @@ void NetworkManagerExtensionPlatform::submitActivationRequest(
                               "The application holds no system extension " + identifier));
         return;
     }
-    if (isCurrent(identifier)) {
+    const auto current = installed(identifier);
+    if (current && current->version == bundled->version && current->isEnabled) {
         delegate.finished(SystemExtensionRequestResult::completed);
         return;
     }
-    const auto current = installed(identifier);
     if (!current || current->version == bundled->version || !delegate.replacingExtension) {
         waitForApproval(identifier, std::move(delegate));
         return;

@@ -61,11 +61,6 @@ public:
 
     void applicationDidBecomeActive();
 
-    // Every registration NetworkManager holds, as extension properties.
-    std::vector<SystemExtensionProperties> installedExtensions() const;
-    // The root script of the approval for the bundle's extension `identifier`.
-    std::string installScript(const std::string& identifier) const;
-
 private:
     struct Waiting {
         std::string identifier;
@@ -75,6 +70,10 @@ private:
     NetworkManagerExtensionPlatform(std::shared_ptr<MainQueue> mainQueue,
                                     std::filesystem::path bundleRoot, NmExtensionPaths paths);
 
+    // Every registration NetworkManager holds, as extension properties.
+    std::vector<SystemExtensionProperties> installedExtensions() const;
+    // The root script of the approval for the bundle's extension `identifier`.
+    std::string installScript(const std::string& identifier) const;
     std::filesystem::path bundledExtension(const std::string& identifier) const;
     std::optional<SystemExtensionProperties> bundledProperties(const std::string& identifier) const;
     std::optional<SystemExtensionProperties> installed(const std::string& identifier) const;
