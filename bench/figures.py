@@ -1,8 +1,8 @@
 """Prints the headline figures of a benchmark run, one "name: value" line each.
 
-Usage: figures.py RESULTS_JSON NETMAP_LINE REPETITIONS
+Usage: figures.py NETMAP_LINE REPETITIONS RESULTS_JSON...
 
-RESULTS_JSON is Google Benchmark's JSON output with median aggregates; NETMAP_LINE is the
+Each RESULTS_JSON is Google Benchmark's JSON output with median aggregates; NETMAP_LINE is the
 10,000-peer line the run decoded, which python3's json.loads is timed on here, in the same run.
 Decoding and parsing are single-threaded and measured in CPU time, so that other load on the
 machine does not shift them (json.loads too); the socket exchanges and the stream hop between
@@ -19,10 +19,13 @@ MB = 1e6
 UNIT_SECONDS = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}
 
 
-def medians(path):
-    with open(path, encoding="utf-8") as f:
-        runs = json.load(f)["benchmarks"]
-    return {run["run_name"]: run for run in runs if run.get("aggregate_name") == "median"}
+def medians(paths):
+    found = {}
+    for path in paths:
+        with open(path, encoding="utf-8") as f:
+            runs = json.load(f)["benchmarks"]
+        found.update((run["run_name"], run) for run in runs if run.get("aggregate_name") == "median")
+    return found
 
 
 def seconds(run, key):
@@ -37,8 +40,8 @@ def python_loads_mb_per_s(line, repetitions):
     return len(line) / statistics.median(per_call) / MB
 
 
-def main(results_path, line_path, repetitions):
-    runs = medians(results_path)
+def main(line_path, repetitions, results_paths):
+    runs = medians(results_paths)
     with open(line_path, "rb") as f:
         line = f.read()
 
@@ -78,4 +81,4 @@ def main(results_path, line_path, repetitions):
 
 
 if __name__ == "__main__":
-    main(sys.argv[1], sys.argv[2], int(sys.argv[3]))
+    main(sys.argv[1], int(sys.argv[2]), sys.argv[3:])
