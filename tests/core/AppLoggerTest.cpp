@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 #include "support/TestLogger.h"
 
@@ -73,31 +74,6 @@ std::vector<std::string> messagesIn(const std::string& path) {
     return messages;
 }
 
-// Sets or unsets one environment variable for the scope.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) saved_ = old;
-        if (value) {
-            ::setenv(name, value, 1);
-        } else {
-            ::unsetenv(name);
-        }
-    }
-    ~ScopedEnv() {
-        if (saved_) {
-            ::setenv(name_, saved_->c_str(), 1);
-        } else {
-            ::unsetenv(name_);
-        }
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    const char* name_;
-    std::optional<std::string> saved_;
-};
 
 // Switches the local time zone for the scope.
 class ScopedTimeZone {
