@@ -1,7 +1,7 @@
 #include "FuzzInput.h"
 #include "daemon/LocalAPIError.h"
 #include "daemon/LocalAPIResponse.h"
-#include "daemon/Utf8.h"
+#include "base/Utf8.h"
 
 // The client's handling of a whole response: split it, look for an error status in the header
 // and, for one, keep the body only when it is UTF-8.

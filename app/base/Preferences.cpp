@@ -1,4 +1,5 @@
 #include "Preferences.h"
+#include "Utf8.h"
 
 #include <simdjson.h>
 #include <sys/stat.h>
@@ -19,8 +20,6 @@ std::filesystem::path nonEmptyEnv(const char* name) {
     const char* value = std::getenv(name);
     return value && *value ? std::filesystem::path(value) : std::filesystem::path();
 }
-
-bool isUtf8(std::string_view text) { return simdjson::validate_utf8(text.data(), text.size()); }
 
 std::string jsonString(std::string_view text) {
     std::string out = "\"";
@@ -88,7 +87,7 @@ std::optional<std::string> Preferences::string(std::string_view key) const {
 }
 
 bool Preferences::setString(std::string_view key, std::string_view value) {
-    if (!isUtf8(key) || !isUtf8(value)) return false;
+    if (!isValidUtf8(key) || !isValidUtf8(value)) return false;
     const std::lock_guard lock(mutex_);
     auto entries = load();
     entries.insert_or_assign(std::string(key), jsonString(value));

@@ -30,16 +30,17 @@ void AppViewState::disconnect() {
 
 void AppViewState::setDaemonWantRunning(bool wanted) {
     const std::string value = wanted ? "true" : "false";
-    // Only logged, from the worker thread that answers.
-    peers_.localAPI->setWantRunning(wanted, [weak = weak_from_this(), value](auto result) {
-        auto self = weak.lock();
-        if (!self) return;
-        if (result) {
-            self->log("daemon WantRunning=" + value);
-        } else {
-            self->log("failed to set WantRunning=" + value + ": " + result.error().description());
-        }
-    });
+    // Only logged, from the worker thread that answers. The model is checked, not locked: the
+    // last reference must never be dropped on a worker, whose pool the model owns.
+    peers_.localAPI->setWantRunning(
+        wanted, [weak = weak_from_this(), logger = peers_.logger, value](auto result) {
+            if (weak.expired()) return;
+            if (result) {
+                logger->log("State", "daemon WantRunning=" + value);
+            } else {
+                logger->log("State", "failed to set WantRunning=" + value + ": " + result.error().description());
+            }
+        });
 }
 
 void AppViewState::ensureSavedThenStart() {

@@ -7,7 +7,7 @@
 
 #include "LocalAPIResponse.h"
 #include "LoginURLSearch.h"
-#include "Utf8.h"
+#include "base/Utf8.h"
 #include "base/UnixSocket.h"
 #include "base/WorkerPool.h"
 #include "core/AppLogger.h"

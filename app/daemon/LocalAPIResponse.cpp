@@ -3,7 +3,7 @@
 #include <charconv>
 #include <vector>
 
-#include "Utf8.h"
+#include "base/Utf8.h"
 
 namespace tw {
 

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "Utf8.h"
+#include "base/Utf8.h"
 #include "base/MainQueue.h"
 #include "base/UnixSocket.h"
 #include "base/WorkerPool.h"

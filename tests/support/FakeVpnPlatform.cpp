@@ -46,7 +46,16 @@ std::optional<VpnError> FakeVpnConfiguration::startTunnel() {
 }
 
 FakeVpnPlatform::~FakeVpnPlatform() {
-    for (auto& thread : threads_) thread.join();
+    // An answer may lead to another one while we join, so take the threads out under the lock.
+    for (;;) {
+        std::vector<std::thread> threads;
+        {
+            std::lock_guard lock(threadsMutex_);
+            threads.swap(threads_);
+        }
+        if (threads.empty()) return;
+        for (auto& thread : threads) thread.join();
+    }
 }
 
 void FakeVpnPlatform::answer(std::function<void()> work) {
