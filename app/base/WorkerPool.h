@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -28,11 +29,13 @@ public:
 
 private:
     void run();
+    void spinForWork() const;
 
     const std::size_t maxThreads_;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<Task> pending_;
+    std::atomic<std::size_t> pendingCount_ = 0;  // pending_.size(), readable without the lock
     std::size_t idle_ = 0;
     bool stopping_ = false;
     std::vector<std::thread> threads_;
