@@ -20,43 +20,33 @@ void FakeLocalAPI::record(const std::string& call) {
     calls_.push_back(call);
 }
 
-void FakeLocalAPI::waitForAnswers() {
-    for (;;) {
-        std::vector<std::thread> threads;
-        {
-            std::lock_guard lock(mutex_);
-            threads.swap(threads_);
-        }
-        if (threads.empty()) return;
-        for (auto& thread : threads) thread.join();
-    }
-}
+void FakeLocalAPI::waitForAnswers() { answers_.joinAll(); }
 
 void FakeLocalAPI::getStatus(Completion<DaemonStatus> completion) {
     record("getStatus");
     std::lock_guard lock(mutex_);
     auto result = next<DaemonStatus>(statuses_, DaemonStatus{});
-    threads_.emplace_back([completion, result] { completion(result); });
+    answers_.start([completion, result] { completion(result); });
 }
 
 void FakeLocalAPI::getProfiles(Completion<ProfilesResponse> completion) {
     record("getProfiles");
     std::lock_guard lock(mutex_);
     auto result = next<ProfilesResponse>(profiles_, ProfilesResponse{});
-    threads_.emplace_back([completion, result] { completion(result); });
+    answers_.start([completion, result] { completion(result); });
 }
 
 void FakeLocalAPI::startLogin(Completion<std::string> completion) {
     record("startLogin");
     std::lock_guard lock(mutex_);
     auto result = next<std::string>(logins_, std::unexpected(LocalAPIError::decodeFailed()));
-    threads_.emplace_back([completion, result] { completion(result); });
+    answers_.start([completion, result] { completion(result); });
 }
 
 void FakeLocalAPI::answerVoid(const std::string& operation, Completion<void> completion) {
     std::lock_guard lock(mutex_);
     auto result = next<void>(voids_[operation], {});
-    threads_.emplace_back([completion, result] { completion(result); });
+    answers_.start([completion, result] { completion(result); });
 }
 
 void FakeLocalAPI::switchProfile(const std::string& id, Completion<void> completion) {

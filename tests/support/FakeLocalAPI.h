@@ -5,9 +5,9 @@
 #include <map>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "AnswerThreads.h"
 #include "daemon/LocalAPI.h"
 
 namespace tw {
@@ -52,7 +52,7 @@ private:
     std::deque<std::expected<ProfilesResponse, LocalAPIError>> profiles_;
     std::deque<std::expected<std::string, LocalAPIError>> logins_;
     std::map<std::string, std::deque<std::expected<void, LocalAPIError>>> voids_;
-    std::vector<std::thread> threads_;
+    AnswerThreads answers_;
 };
 
 }  // namespace tw

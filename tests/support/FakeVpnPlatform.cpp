@@ -45,26 +45,14 @@ std::optional<VpnError> FakeVpnConfiguration::startTunnel() {
     return std::nullopt;
 }
 
-FakeVpnPlatform::~FakeVpnPlatform() {
-    // An answer may lead to another one while we join, so take the threads out under the lock.
-    for (;;) {
-        std::vector<std::thread> threads;
-        {
-            std::lock_guard lock(threadsMutex_);
-            threads.swap(threads_);
-        }
-        if (threads.empty()) return;
-        for (auto& thread : threads) thread.join();
-    }
-}
+FakeVpnPlatform::~FakeVpnPlatform() { answers_.joinAll(); }
 
 void FakeVpnPlatform::answer(std::function<void()> work) {
     if (!answerFromOtherThread) {
         work();
         return;
     }
-    std::lock_guard lock(threadsMutex_);
-    threads_.emplace_back(std::move(work));
+    answers_.start(std::move(work));
 }
 
 void FakeVpnPlatform::loadAll(LoadAllCompletion completion) {

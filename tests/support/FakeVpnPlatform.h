@@ -3,12 +3,11 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "AnswerThreads.h"
 #include "tunnel/VpnPlatform.h"
 
 namespace tw {
@@ -97,8 +96,7 @@ private:
     std::vector<std::shared_ptr<FakeVpnConfiguration>> created_;
     std::map<int, std::function<void()>> statusHandlers_, configurationHandlers_;
     int nextHandler_ = 0;
-    std::mutex threadsMutex_;
-    std::vector<std::thread> threads_;
+    AnswerThreads answers_;
 };
 
 }  // namespace tw
