@@ -16,9 +16,10 @@ struct Framed {
 };
 
 // One line as the stream client handles it.
-void handle(std::vector<std::string>& lines, std::string_view line) {
-    tw::fuzzCheck(!line.empty() && line.find('\n') == std::string_view::npos, "a line is one line");
-    lines.emplace_back(line);
+void handle(std::vector<std::string>& lines, tw::PaddedLine line) {
+    tw::fuzzCheck(!line.text.empty() && line.text.find('\n') == std::string_view::npos,
+                  "a line is one line");
+    lines.emplace_back(line.text);
     [[maybe_unused]] const auto notify = tw::PeltoBusNotify::decode(line);
 }
 

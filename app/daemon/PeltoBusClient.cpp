@@ -137,7 +137,7 @@ void PeltoBusClient::readStream(int fd) {
 }
 
 bool PeltoBusClient::processData(const char* data, std::size_t size) {
-    return framer_.append(data, size, [this](std::string_view line) {
+    return framer_.append(data, size, [this](PaddedLine line) {
         auto notify = PeltoBusNotify::decode(line);
         if (!notify) return;
         post([notify = std::move(*notify)](PeltoBusClientDelegate& delegate) {

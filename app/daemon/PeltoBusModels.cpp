@@ -84,11 +84,13 @@ std::unexpected<JsonDecodeError> wrongType(const Path& path, std::string_view wa
                 "expected " + std::string(wanted) + ", got " + std::string(describe(got.type())));
 }
 
+static_assert(PaddedLine::kPadding >= simdjson::SIMDJSON_PADDING);
+
 // The tape stays owned by this thread's parser: everything must be copied out of it before the
-// next decode on the same thread.
-std::expected<dom::element, JsonDecodeError> parse(std::string_view json) {
+// next decode on the same thread. Text that is not padded is copied into the parser's own buffer.
+std::expected<dom::element, JsonDecodeError> parse(std::string_view json, bool padded = false) {
     thread_local dom::parser parser;
-    auto root = parser.parse(json.data(), json.size());
+    auto root = parser.parse(json.data(), json.size(), !padded);
     if (root.error() != simdjson::SUCCESS) {
         return std::unexpected(JsonDecodeError{"not valid JSON: " +
                                                std::string(simdjson::error_message(root.error()))});
@@ -356,8 +358,8 @@ struct Fields<PeltoBusNotify> {
 };
 
 template <Described Record>
-std::expected<Record, JsonDecodeError> decodeStrictly(std::string_view json) {
-    auto root = parse(json);
+std::expected<Record, JsonDecodeError> decodeStrictly(std::string_view json, bool padded = false) {
+    auto root = parse(json, padded);
     if (!root) return std::unexpected(std::move(root.error()));
     Record record;
     if (auto result = read(Path{}, *root, record); !result) {
@@ -422,6 +424,10 @@ std::expected<ProfilesResponse, JsonDecodeError> ProfilesResponse::decode(std::s
 
 std::expected<PeltoBusNotify, JsonDecodeError> PeltoBusNotify::decode(std::string_view line) {
     return decodeStrictly<PeltoBusNotify>(line);
+}
+
+std::expected<PeltoBusNotify, JsonDecodeError> PeltoBusNotify::decode(PaddedLine line) {
+    return decodeStrictly<PeltoBusNotify>(line.text, true);
 }
 
 std::string_view name(PeltoBusState state) {

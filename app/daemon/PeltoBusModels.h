@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "PaddedLine.h"
+
 namespace tw {
 
 // The records the node daemon sends, and their decoders. The status body is decoded leniently
@@ -115,6 +117,8 @@ struct PeltoBusNotify {
 
     // Decodes one line of the event stream. Trailing JSON whitespace (a CR before the LF) is fine.
     static std::expected<PeltoBusNotify, JsonDecodeError> decode(std::string_view line);
+    // The same, parsing the line in place.
+    static std::expected<PeltoBusNotify, JsonDecodeError> decode(PaddedLine line);
 };
 
 }  // namespace tw

@@ -8,14 +8,18 @@ namespace {
 constexpr std::string_view kHeaderEnd = "\r\n\r\n";
 }
 
+StreamFramer::StreamFramer(std::size_t maxPendingBytes) : maxPendingBytes_(maxPendingBytes) {
+    reset();
+}
+
 void StreamFramer::reset() {
-    buffer_ = std::string();
+    buffer_ = std::string(PaddedLine::kPadding, '\0');
     consumed_ = scanned_ = 0;
     headersReceived_ = false;
 }
 
 bool StreamFramer::append(const char* data, std::size_t size, const LineHandler& onLine) {
-    buffer_.append(data, size);
+    buffer_.insert(received(), data, size);
     if (headersReceived_ || skipHeader()) splitLines(onLine);
     compact();
     return pendingBytes() <= maxPendingBytes_;
@@ -24,9 +28,9 @@ bool StreamFramer::append(const char* data, std::size_t size, const LineHandler&
 bool StreamFramer::skipHeader() {
     // The blank line may straddle two reads: search again from just before the new bytes.
     const std::size_t from = scanned_ > kHeaderEnd.size() - 1 ? scanned_ - (kHeaderEnd.size() - 1) : 0;
-    const auto end = buffer_.find(kHeaderEnd, from);
-    if (end == std::string::npos) {
-        scanned_ = buffer_.size();
+    const auto end = receivedBytes().find(kHeaderEnd, from);
+    if (end == std::string_view::npos) {
+        scanned_ = received();
         return false;
     }
     consumed_ = scanned_ = end + kHeaderEnd.size();
@@ -37,20 +41,20 @@ bool StreamFramer::skipHeader() {
 void StreamFramer::splitLines(const LineHandler& onLine) {
     for (;;) {
         const char* begin = buffer_.data();
-        const void* lf = std::memchr(begin + scanned_, '\n', buffer_.size() - scanned_);
+        const void* lf = std::memchr(begin + scanned_, '\n', received() - scanned_);
         if (!lf) break;
         const auto end = static_cast<std::size_t>(static_cast<const char*>(lf) - begin);
         const std::string_view line(begin + consumed_, end - consumed_);
         consumed_ = scanned_ = end + 1;
-        if (!line.empty()) onLine(line);
+        if (!line.empty()) onLine(PaddedLine{line});
     }
-    scanned_ = buffer_.size();
+    scanned_ = received();
 }
 
 void StreamFramer::compact() {
     // Drop handled bytes once they make up most of the buffer, so that each byte moves at most a
     // few times.
-    if (consumed_ > 0 && consumed_ * 2 >= buffer_.size()) {
+    if (consumed_ > 0 && consumed_ * 2 >= received()) {
         buffer_.erase(0, consumed_);
         scanned_ -= consumed_;
         consumed_ = 0;

@@ -5,17 +5,20 @@
 #include <string>
 #include <string_view>
 
+#include "PaddedLine.h"
+
 namespace tw {
 
 // Turns the bytes of one event-stream connection into lines: skips the response header (up to
 // and including the first blank line, not inspected), then splits the body at LF. Empty lines are
 // skipped; a CR before the LF stays in the line. Bytes are searched once however the lines fall
-// across reads, and the pending part is bounded.
+// across reads, and the pending part is bounded. Every line is handed out padded, where it lies
+// in the framer's buffer, for the decoder to parse in place.
 class StreamFramer {
 public:
-    using LineHandler = std::function<void(std::string_view line)>;
+    using LineHandler = std::function<void(PaddedLine line)>;
 
-    explicit StreamFramer(std::size_t maxPendingBytes) : maxPendingBytes_(maxPendingBytes) {}
+    explicit StreamFramer(std::size_t maxPendingBytes);
 
     // Starts a new connection: the next bytes begin with a response header.
     void reset();
@@ -23,15 +26,18 @@ public:
     // once more than the limit is pending without a delimiter; the connection is then unusable.
     bool append(const char* data, std::size_t size, const LineHandler& onLine);
     // Bytes received and not yet handed out as lines (or skipped as header).
-    std::size_t pendingBytes() const { return buffer_.size() - consumed_; }
+    std::size_t pendingBytes() const { return received() - consumed_; }
 
 private:
+    // The bytes received, without the padding the buffer always ends with.
+    std::size_t received() const { return buffer_.size() - PaddedLine::kPadding; }
+    std::string_view receivedBytes() const { return {buffer_.data(), received()}; }
     bool skipHeader();
     void splitLines(const LineHandler& onLine);
     void compact();
 
     const std::size_t maxPendingBytes_;
-    std::string buffer_;
+    std::string buffer_;  // the bytes received, then PaddedLine::kPadding zero bytes
     std::size_t consumed_ = 0;  // bytes at the front of buffer_ already handled
     std::size_t scanned_ = 0;   // bytes of buffer_ already searched for the next delimiter
     bool headersReceived_ = false;
