@@ -15,23 +15,17 @@ std::unexpected<UnixSocket::Error> failure(UnixSocket::Error::Kind kind, int err
     return std::unexpected(UnixSocket::Error{kind, errorNumber});
 }
 
-timeval toTimeval(std::chrono::milliseconds timeout) {
+void setTimeout(int fd, int option, std::chrono::milliseconds timeout) {
     timeval tv{};
     tv.tv_sec = static_cast<time_t>(timeout.count() / 1000);
     tv.tv_usec = static_cast<suseconds_t>((timeout.count() % 1000) * 1000);
-    return tv;
+    ::setsockopt(fd, SOL_SOCKET, option, &tv, sizeof tv);
 }
 
 }  // namespace
 
 void UnixSocket::setSendTimeout(int fd, std::chrono::milliseconds timeout) {
-    const timeval tv = toTimeval(timeout);
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-}
-
-void UnixSocket::setReceiveTimeout(int fd, std::chrono::milliseconds timeout) {
-    const timeval tv = toTimeval(timeout);
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    setTimeout(fd, SO_SNDTIMEO, timeout);
 }
 
 bool UnixSocket::sendAll(int fd, std::string_view bytes) {
@@ -59,7 +53,10 @@ std::expected<UniqueFd, UnixSocket::Error> UnixSocket::connect(std::string_view 
     if (!fd) return failure(Error::Kind::createFailed, errno);
     auto addr = address(path);
     if (!addr) return std::unexpected(addr.error());
-    if (timeout.count() > 0) setSendTimeout(fd.get(), timeout);
+    if (timeout.count() > 0) {
+        setTimeout(fd.get(), SO_SNDTIMEO, timeout);
+        setTimeout(fd.get(), SO_RCVTIMEO, timeout);
+    }
     int rc;
     do {
         rc = ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&*addr), sizeof *addr);

@@ -32,7 +32,8 @@ public:
     static std::expected<sockaddr_un, Error> address(std::string_view path);
 
     // Creates a stream socket (close-on-exec), checks the path and connects. When `timeout` is
-    // positive it bounds the connect and every later send on the socket (SO_SNDTIMEO).
+    // positive it bounds the connect and every later send and receive on the socket (SO_SNDTIMEO,
+    // SO_RCVTIMEO): a blocking call that waits longer fails with EAGAIN.
     static std::expected<UniqueFd, Error> connect(std::string_view path,
                                                   std::chrono::milliseconds timeout = {});
 
@@ -41,9 +42,6 @@ public:
 
     // Bounds every later send (and a connect) on `fd`.
     static void setSendTimeout(int fd, std::chrono::milliseconds timeout);
-
-    // Bounds every later receive on `fd`.
-    static void setReceiveTimeout(int fd, std::chrono::milliseconds timeout);
 
     // Sends every byte, one sendOnce at a time; false as soon as one fails.
     static bool sendAll(int fd, std::string_view bytes);

@@ -121,10 +121,9 @@ std::expected<std::string, LocalAPIError> LocalAPIClient::exchange(const Config&
     return std::string(parts->body);
 }
 
-// Blocking reads, each bounded by the inactivity limit through the socket's receive time limit:
-// one system call a read, where waiting in poll first would take two.
+// Blocking reads, each bounded by the inactivity limit the socket was connected with: one system
+// call a read, where waiting in poll first would take two.
 std::expected<std::string, LocalAPIError> LocalAPIClient::readResponse(const Config& config, int fd) {
-    if (config.inactivityLimit.count() > 0) UnixSocket::setReceiveTimeout(fd, config.inactivityLimit);
     std::string buffer;
     buffer.reserve(kInitialBufferSize);
     char chunk[kReadChunkSize];

@@ -54,13 +54,11 @@ std::expected<void, std::string> SocketHelperConnection::runGoTool(const std::st
     }
     auto request = HelperToolProtocol::encodeRequest(HelperToolProtocol::RunGoTool{path, arguments});
     auto connection = std::make_shared<UniqueFd>(std::move(*fd));
-    pool_->submit([connection, request = std::move(request), callbacks = std::move(callbacks),
-                   limit = replyLimit_] {
+    pool_->submit([connection, request = std::move(request), callbacks = std::move(callbacks)] {
         if (!UnixSocket::sendAll(connection->get(), request)) {
             callbacks.lost(std::string("Sending the request failed: ") + std::strerror(errno));
             return;
         }
-        UnixSocket::setReceiveTimeout(connection->get(), limit);
         LineReader reader(connection->get(), HelperToolProtocol::kMaxReplyLineBytes);
         auto line = reader.next();
         if (!line) {
