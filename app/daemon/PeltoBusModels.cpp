@@ -87,7 +87,8 @@ std::unexpected<JsonDecodeError> wrongType(const Path& path, std::string_view wa
 static_assert(PaddedLine::kPadding >= simdjson::SIMDJSON_PADDING);
 
 // The tape stays owned by this thread's parser: everything must be copied out of it before the
-// next decode on the same thread. Text that is not padded is copied into the parser's own buffer.
+// next decode on the same thread. Text without padding is first copied into the parser's own
+// padded buffer.
 std::expected<dom::element, JsonDecodeError> parse(std::string_view json, bool padded = false) {
     thread_local dom::parser parser;
     auto root = parser.parse(json.data(), json.size(), !padded);
@@ -97,6 +98,8 @@ std::expected<dom::element, JsonDecodeError> parse(std::string_view json, bool p
     }
     return root.value_unsafe();
 }
+
+std::expected<dom::element, JsonDecodeError> parse(PaddedLine line) { return parse(line.text, true); }
 
 // Strict readers: each one takes a value of exactly its JSON type or fails with the path.
 
@@ -357,9 +360,9 @@ struct Fields<PeltoBusNotify> {
     };
 };
 
-template <Described Record>
-std::expected<Record, JsonDecodeError> decodeStrictly(std::string_view json, bool padded = false) {
-    auto root = parse(json, padded);
+template <Described Record, class Json>
+std::expected<Record, JsonDecodeError> decodeStrictly(Json json) {
+    auto root = parse(json);
     if (!root) return std::unexpected(std::move(root.error()));
     Record record;
     if (auto result = read(Path{}, *root, record); !result) {
@@ -427,7 +430,7 @@ std::expected<PeltoBusNotify, JsonDecodeError> PeltoBusNotify::decode(std::strin
 }
 
 std::expected<PeltoBusNotify, JsonDecodeError> PeltoBusNotify::decode(PaddedLine line) {
-    return decodeStrictly<PeltoBusNotify>(line.text, true);
+    return decodeStrictly<PeltoBusNotify>(line);
 }
 
 std::string_view name(PeltoBusState state) {
