@@ -4,7 +4,7 @@
 #include <fstream>
 #include <string_view>
 
-#include "NetworkMapGenerator.h"
+#include "bench/NetworkMapGenerator.h"
 
 namespace {
 

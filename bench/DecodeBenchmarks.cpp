@@ -1,8 +1,8 @@
 #include <benchmark/benchmark.h>
 #include <simdjson.h>
 
-#include "NetworkMapGenerator.h"
-#include "daemon/PeltoBusModels.h"
+#include "bench/NetworkMapGenerator.h"
+#include "app/daemon/PeltoBusModels.h"
 
 namespace tw {
 namespace {

@@ -6,10 +6,10 @@
 
 #include "base/UnixSocket.h"
 #include "base/WorkerPool.h"
-#include "daemon/LocalAPIClient.h"
-#include "support/FakeDaemon.h"
-#include "support/TempDir.h"
-#include "support/TestLogger.h"
+#include "app/daemon/LocalAPIClient.h"
+#include "tests/support/FakeDaemon.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestLogger.h"
 
 namespace tw {
 namespace {

@@ -1,4 +1,4 @@
-#include "NetworkMapGenerator.h"
+#include "bench/NetworkMapGenerator.h"
 
 #include <array>
 #include <cstdio>

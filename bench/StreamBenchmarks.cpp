@@ -6,13 +6,13 @@
 #include <optional>
 #include <semaphore>
 
-#include "NetworkMapGenerator.h"
+#include "bench/NetworkMapGenerator.h"
 #include "base/ThreadMainQueue.h"
 #include "base/WorkerPool.h"
-#include "daemon/PeltoBusClient.h"
-#include "support/FakeDaemon.h"
-#include "support/TempDir.h"
-#include "support/TestLogger.h"
+#include "app/daemon/PeltoBusClient.h"
+#include "tests/support/FakeDaemon.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestLogger.h"
 
 namespace tw {
 namespace {

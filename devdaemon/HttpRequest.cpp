@@ -1,4 +1,4 @@
-#include "HttpRequest.h"
+#include "devdaemon/HttpRequest.h"
 
 #include <simdjson.h>
 

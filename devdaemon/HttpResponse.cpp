@@ -1,6 +1,6 @@
-#include "HttpResponse.h"
+#include "devdaemon/HttpResponse.h"
 
-#include "JsonWriter.h"
+#include "devdaemon/JsonWriter.h"
 
 namespace tw {
 

@@ -1,4 +1,4 @@
-#include "JsonWriter.h"
+#include "devdaemon/JsonWriter.h"
 
 #include <cstdio>
 

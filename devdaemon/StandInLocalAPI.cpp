@@ -1,10 +1,10 @@
-#include "StandInLocalAPI.h"
+#include "devdaemon/StandInLocalAPI.h"
 
 #include <simdjson.h>
 
 #include <algorithm>
 
-#include "JsonWriter.h"
+#include "devdaemon/JsonWriter.h"
 
 namespace tw {
 

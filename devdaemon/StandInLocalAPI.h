@@ -8,11 +8,11 @@
 #include <string>
 #include <string_view>
 
-#include "HttpRequest.h"
-#include "HttpResponse.h"
-#include "StandInLog.h"
-#include "StandInState.h"
-#include "StandInStateFile.h"
+#include "devdaemon/HttpRequest.h"
+#include "devdaemon/HttpResponse.h"
+#include "devdaemon/StandInLog.h"
+#include "devdaemon/StandInState.h"
+#include "devdaemon/StandInStateFile.h"
 #include "base/SerialQueue.h"
 #include "base/Subscription.h"
 

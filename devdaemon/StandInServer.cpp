@@ -1,4 +1,4 @@
-#include "StandInServer.h"
+#include "devdaemon/StandInServer.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "StreamClient.h"
+#include "devdaemon/StreamClient.h"
 #include "base/UnixSocket.h"
 
 namespace tw {

@@ -13,9 +13,9 @@
 #include <thread>
 #include <vector>
 
-#include "HttpRequest.h"
-#include "StandInLocalAPI.h"
-#include "StandInLog.h"
+#include "devdaemon/HttpRequest.h"
+#include "devdaemon/StandInLocalAPI.h"
+#include "devdaemon/StandInLog.h"
 #include "base/UniqueFd.h"
 
 namespace tw {

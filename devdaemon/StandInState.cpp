@@ -1,10 +1,10 @@
-#include "StandInState.h"
+#include "devdaemon/StandInState.h"
 
 #include <algorithm>
 #include <array>
 #include <cctype>
 
-#include "JsonWriter.h"
+#include "devdaemon/JsonWriter.h"
 
 namespace tw {
 

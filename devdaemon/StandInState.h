@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "StandInProfile.h"
+#include "devdaemon/StandInProfile.h"
 
 namespace tw {
 

@@ -1,4 +1,4 @@
-#include "StandInStateFile.h"
+#include "devdaemon/StandInStateFile.h"
 
 #include <simdjson.h>
 
@@ -7,7 +7,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "JsonWriter.h"
+#include "devdaemon/JsonWriter.h"
 
 namespace tw {
 

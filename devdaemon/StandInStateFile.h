@@ -3,7 +3,7 @@
 #include <expected>
 #include <string>
 
-#include "StandInState.h"
+#include "devdaemon/StandInState.h"
 
 namespace tw {
 

@@ -1,4 +1,4 @@
-#include "StreamClient.h"
+#include "devdaemon/StreamClient.h"
 #include "base/UnixSocket.h"
 
 #include <fcntl.h>

@@ -16,12 +16,12 @@
 #include <string>
 #include <string_view>
 
-#include "StandInLocalAPI.h"
-#include "StandInServer.h"
-#include "StandInState.h"
-#include "StandInStateFile.h"
+#include "devdaemon/StandInLocalAPI.h"
+#include "devdaemon/StandInServer.h"
+#include "devdaemon/StandInState.h"
+#include "devdaemon/StandInStateFile.h"
 #include "base/UnixSocket.h"
-#include "core/AppLogger.h"
+#include "base/AppLogger.h"
 
 namespace {
 

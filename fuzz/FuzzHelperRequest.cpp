@@ -1,6 +1,6 @@
 #include <algorithm>
 
-#include "FuzzInput.h"
+#include "fuzz/FuzzInput.h"
 #include "shared/HelperToolProtocol.h"
 
 namespace {

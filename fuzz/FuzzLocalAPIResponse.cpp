@@ -1,6 +1,6 @@
-#include "FuzzInput.h"
-#include "daemon/LocalAPIError.h"
-#include "daemon/LocalAPIResponse.h"
+#include "fuzz/FuzzInput.h"
+#include "app/daemon/LocalAPIError.h"
+#include "app/daemon/LocalAPIResponse.h"
 #include "base/Utf8.h"
 
 // The client's handling of a whole response: split it, look for an error status in the header

@@ -1,4 +1,4 @@
-#include "BundleExecutables.h"
+#include "helper/BundleExecutables.h"
 
 #include <cerrno>
 #include <climits>

@@ -1,4 +1,4 @@
-#include "ChildEnvironment.h"
+#include "helper/ChildEnvironment.h"
 
 #include <unistd.h>
 

@@ -1,4 +1,4 @@
-#include "ChildProcess.h"
+#include "helper/ChildProcess.h"
 
 #include <signal.h>
 #include <spawn.h>

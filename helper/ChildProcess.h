@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "ChildEnvironment.h"
+#include "helper/ChildEnvironment.h"
 
 namespace tw {
 

@@ -1,4 +1,4 @@
-#include "DaemonLogFile.h"
+#include "helper/DaemonLogFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <ctime>
 
-#include "PosixError.h"
+#include "helper/PosixError.h"
 
 namespace tw {
 

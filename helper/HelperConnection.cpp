@@ -1,11 +1,11 @@
-#include "HelperConnection.h"
+#include "helper/HelperConnection.h"
 
 #include <sys/socket.h>
 #include <sys/time.h>
 
 #include <optional>
 
-#include "PosixError.h"
+#include "helper/PosixError.h"
 #include "base/UnixSocket.h"
 #include "shared/LineReader.h"
 

@@ -2,9 +2,9 @@
 
 #include <string_view>
 
-#include "HelperTool.h"
-#include "PeerAuthoriser.h"
-#include "SystemLog.h"
+#include "helper/HelperTool.h"
+#include "helper/PeerAuthoriser.h"
+#include "helper/SystemLog.h"
 #include "base/UniqueFd.h"
 #include "shared/HelperToolProtocol.h"
 

@@ -1,4 +1,4 @@
-#include "HelperListener.h"
+#include "helper/HelperListener.h"
 
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -6,7 +6,7 @@
 
 #include <filesystem>
 
-#include "PosixError.h"
+#include "helper/PosixError.h"
 #include "base/UnixSocket.h"
 
 namespace tw {

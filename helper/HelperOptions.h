@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "HelperToolSettings.h"
+#include "helper/HelperToolSettings.h"
 
 namespace tw {
 

@@ -1,4 +1,4 @@
-#include "HelperServer.h"
+#include "helper/HelperServer.h"
 
 #include <sys/socket.h>
 
@@ -6,8 +6,8 @@
 #include <system_error>
 #include <thread>
 
-#include "HelperConnection.h"
-#include "PosixError.h"
+#include "helper/HelperConnection.h"
+#include "helper/PosixError.h"
 
 namespace tw {
 

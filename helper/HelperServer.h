@@ -1,8 +1,8 @@
 #pragma once
 
-#include "HelperTool.h"
-#include "PeerAuthoriser.h"
-#include "SystemLog.h"
+#include "helper/HelperTool.h"
+#include "helper/PeerAuthoriser.h"
+#include "helper/SystemLog.h"
 
 namespace tw {
 

@@ -1,4 +1,4 @@
-#include "HelperTool.h"
+#include "helper/HelperTool.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <thread>
 
-#include "DaemonLogFile.h"
-#include "PosixError.h"
+#include "helper/DaemonLogFile.h"
+#include "helper/PosixError.h"
 #include "base/UnixSocket.h"
 #include "shared/HelperToolProtocol.h"
 

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "BundleExecutables.h"
-#include "ChildEnvironment.h"
-#include "ChildProcess.h"
-#include "HelperToolSettings.h"
-#include "SystemLog.h"
+#include "helper/BundleExecutables.h"
+#include "helper/ChildEnvironment.h"
+#include "helper/ChildProcess.h"
+#include "helper/HelperToolSettings.h"
+#include "helper/SystemLog.h"
 #include "base/UniqueFd.h"
 
 namespace tw {

@@ -1,4 +1,4 @@
-#include "PeerAuthoriser.h"
+#include "helper/PeerAuthoriser.h"
 
 #include <grp.h>
 #include <unistd.h>

@@ -3,7 +3,7 @@
 #include <functional>
 #include <string>
 
-#include "PeerCredentials.h"
+#include "helper/PeerCredentials.h"
 
 namespace tw {
 

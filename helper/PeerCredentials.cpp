@@ -1,4 +1,4 @@
-#include "PeerCredentials.h"
+#include "helper/PeerCredentials.h"
 
 #include <sys/socket.h>
 

@@ -1,4 +1,4 @@
-#include "PolkitAuthority.h"
+#include "helper/PolkitAuthority.h"
 
 #include <fcntl.h>
 #include <systemd/sd-bus.h>

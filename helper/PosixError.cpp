@@ -1,4 +1,4 @@
-#include "PosixError.h"
+#include "helper/PosixError.h"
 
 #include <cstring>
 

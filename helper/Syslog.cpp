@@ -1,4 +1,4 @@
-#include "Syslog.h"
+#include "helper/Syslog.h"
 
 #include <syslog.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SystemLog.h"
+#include "helper/SystemLog.h"
 
 namespace tw {
 

@@ -1,4 +1,4 @@
-#include "SystemLogFile.h"
+#include "helper/SystemLogFile.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -5,7 +5,7 @@
 #include <mutex>
 #include <string>
 
-#include "SystemLog.h"
+#include "helper/SystemLog.h"
 #include "base/UniqueFd.h"
 
 namespace tw {

@@ -12,16 +12,16 @@
 #include <string_view>
 #include <vector>
 
-#include "BundleExecutables.h"
-#include "HelperListener.h"
-#include "HelperOptions.h"
-#include "HelperServer.h"
-#include "HelperTool.h"
-#include "PeerAuthoriser.h"
-#include "PolkitAuthority.h"
-#include "PosixError.h"
-#include "Syslog.h"
-#include "SystemLogFile.h"
+#include "helper/BundleExecutables.h"
+#include "helper/HelperListener.h"
+#include "helper/HelperOptions.h"
+#include "helper/HelperServer.h"
+#include "helper/HelperTool.h"
+#include "helper/PeerAuthoriser.h"
+#include "helper/PolkitAuthority.h"
+#include "helper/PosixError.h"
+#include "helper/Syslog.h"
+#include "helper/SystemLogFile.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "ActivationWatcher.h"
+#include "packettunnel/ActivationWatcher.h"
 
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>

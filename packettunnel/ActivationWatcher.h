@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "TunnelError.h"
+#include "packettunnel/TunnelError.h"
 
 namespace tw {
 

@@ -1,6 +1,6 @@
-#include "AppMessageAdaptor.h"
+#include "packettunnel/AppMessageAdaptor.h"
 
-#include "PacketTunnelPlugin.h"
+#include "packettunnel/PacketTunnelPlugin.h"
 
 namespace tw {
 

@@ -1,4 +1,4 @@
-#include "ExtensionInfo.h"
+#include "packettunnel/ExtensionInfo.h"
 
 #include <QFile>
 #include <QJsonDocument>

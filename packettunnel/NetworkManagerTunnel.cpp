@@ -1,4 +1,4 @@
-#include "NetworkManagerTunnel.h"
+#include "packettunnel/NetworkManagerTunnel.h"
 
 namespace tw {
 

@@ -4,10 +4,10 @@
 #include <functional>
 #include <optional>
 
-#include "ActivationWatcher.h"
-#include "PluginConfig.h"
-#include "TunDevice.h"
-#include "TunnelPlatform.h"
+#include "packettunnel/ActivationWatcher.h"
+#include "packettunnel/PluginConfig.h"
+#include "packettunnel/TunDevice.h"
+#include "packettunnel/TunnelPlatform.h"
 
 namespace tw {
 

@@ -1,13 +1,13 @@
-#include "PacketTunnelPlugin.h"
+#include "packettunnel/PacketTunnelPlugin.h"
 
 #include <QDBusError>
 #include <QDBusMetaType>
 #include <QDBusServiceWatcher>
 #include <QPointer>
 
-#include "AppMessageAdaptor.h"
-#include "NetworkManagerTunnel.h"
-#include "VpnPluginAdaptor.h"
+#include "packettunnel/AppMessageAdaptor.h"
+#include "packettunnel/NetworkManagerTunnel.h"
+#include "packettunnel/VpnPluginAdaptor.h"
 
 namespace tw {
 

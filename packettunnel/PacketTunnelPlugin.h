@@ -8,10 +8,10 @@
 #include <QTimer>
 #include <memory>
 
-#include "ActivationWatcher.h"
-#include "ConnectionSettings.h"
-#include "PacketTunnelProvider.h"
-#include "PluginState.h"
+#include "packettunnel/ActivationWatcher.h"
+#include "packettunnel/ConnectionSettings.h"
+#include "packettunnel/PacketTunnelProvider.h"
+#include "packettunnel/PluginState.h"
 
 namespace tw {
 

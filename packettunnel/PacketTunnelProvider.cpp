@@ -1,4 +1,4 @@
-#include "PacketTunnelProvider.h"
+#include "packettunnel/PacketTunnelProvider.h"
 
 namespace tw {
 

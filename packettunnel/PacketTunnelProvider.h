@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "ProviderLog.h"
-#include "TunnelPlatform.h"
+#include "packettunnel/ProviderLog.h"
+#include "packettunnel/TunnelPlatform.h"
 
 namespace tw {
 

@@ -1,4 +1,4 @@
-#include "PluginConfig.h"
+#include "packettunnel/PluginConfig.h"
 
 #include <arpa/inet.h>
 

@@ -5,8 +5,8 @@
 #include <expected>
 #include <optional>
 
-#include "TunnelError.h"
-#include "TunnelNetworkSettings.h"
+#include "packettunnel/TunnelError.h"
+#include "packettunnel/TunnelNetworkSettings.h"
 
 namespace tw {
 

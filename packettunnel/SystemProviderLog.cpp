@@ -1,4 +1,4 @@
-#include "SystemProviderLog.h"
+#include "packettunnel/SystemProviderLog.h"
 
 #include <syslog.h>
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "ProviderLog.h"
+#include "packettunnel/ProviderLog.h"
 
 namespace tw {
 

@@ -1,4 +1,4 @@
-#include "TerminationSignals.h"
+#include "packettunnel/TerminationSignals.h"
 
 #include <signal.h>
 #include <sys/socket.h>

@@ -1,4 +1,4 @@
-#include "TunDevice.h"
+#include "packettunnel/TunDevice.h"
 
 #include <fcntl.h>
 #include <linux/if.h>

@@ -3,8 +3,8 @@
 #include <functional>
 #include <optional>
 
-#include "TunnelError.h"
-#include "TunnelNetworkSettings.h"
+#include "packettunnel/TunnelError.h"
+#include "packettunnel/TunnelNetworkSettings.h"
 
 namespace tw {
 

@@ -1,6 +1,6 @@
-#include "VpnPluginAdaptor.h"
+#include "packettunnel/VpnPluginAdaptor.h"
 
-#include "PacketTunnelPlugin.h"
+#include "packettunnel/PacketTunnelPlugin.h"
 
 namespace tw {
 

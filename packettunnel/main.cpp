@@ -3,10 +3,10 @@
 #include <QDBusConnection>
 #include <cstdio>
 
-#include "ExtensionInfo.h"
-#include "PacketTunnelPlugin.h"
-#include "SystemProviderLog.h"
-#include "TerminationSignals.h"
+#include "packettunnel/ExtensionInfo.h"
+#include "packettunnel/PacketTunnelPlugin.h"
+#include "packettunnel/SystemProviderLog.h"
+#include "packettunnel/TerminationSignals.h"
 
 // NetworkManager starts this program when a Tarnwick VPN profile is activated.
 int main(int argc, char** argv) {

@@ -1,4 +1,4 @@
-#include "HelperToolProtocol.h"
+#include "shared/HelperToolProtocol.h"
 
 #include <simdjson.h>
 

@@ -1,4 +1,4 @@
-#include "LineReader.h"
+#include "shared/LineReader.h"
 
 #include <unistd.h>
 

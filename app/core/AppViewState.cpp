@@ -1,13 +1,13 @@
-#include "AppViewState.h"
+#include "app/core/AppViewState.h"
 
 #include <algorithm>
 #include <cctype>
 
 #include "base/MainQueue.h"
-#include "core/AppLogger.h"
-#include "daemon/LocalAPI.h"
-#include "daemon/PeltoBus.h"
-#include "tunnel/VPNTunnelService.h"
+#include "base/AppLogger.h"
+#include "app/daemon/LocalAPI.h"
+#include "app/daemon/PeltoBus.h"
+#include "app/tunnel/VPNTunnelService.h"
 
 namespace tw {
 

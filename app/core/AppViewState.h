@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "LoginViewState.h"
-#include "VpnViewState.h"
+#include "app/core/LoginViewState.h"
+#include "app/core/VpnViewState.h"
 #include "base/DelayedTask.h"
 #include "base/MainPoster.h"
 #include "base/Observable.h"
-#include "daemon/PeltoBusClientDelegate.h"
-#include "daemon/PeltoBusModels.h"
+#include "app/daemon/PeltoBusClientDelegate.h"
+#include "app/daemon/PeltoBusModels.h"
 
 namespace tw {
 

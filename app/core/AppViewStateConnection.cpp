@@ -1,8 +1,8 @@
-#include "AppViewState.h"
+#include "app/core/AppViewState.h"
 #include "base/MainQueue.h"
-#include "core/AppLogger.h"
-#include "daemon/LocalAPI.h"
-#include "tunnel/VPNTunnelService.h"
+#include "base/AppLogger.h"
+#include "app/daemon/LocalAPI.h"
+#include "app/tunnel/VPNTunnelService.h"
 
 // Connecting: the daemon's WantRunning preference and the VPN tunnel, side by side, with a
 // bounded number of tunnel restarts.

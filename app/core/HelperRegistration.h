@@ -3,8 +3,8 @@
 #include <expected>
 #include <functional>
 
-#include "HelperRegistrationError.h"
-#include "HelperRegistrationStatus.h"
+#include "app/core/HelperRegistrationError.h"
+#include "app/core/HelperRegistrationStatus.h"
 
 namespace tw {
 

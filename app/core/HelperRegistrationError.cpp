@@ -1,4 +1,4 @@
-#include "HelperRegistrationError.h"
+#include "app/core/HelperRegistrationError.h"
 
 namespace tw {
 

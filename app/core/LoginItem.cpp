@@ -1,4 +1,4 @@
-#include "LoginItem.h"
+#include "app/core/LoginItem.h"
 
 namespace tw {
 

@@ -5,11 +5,11 @@
 #include <string>
 #include <string_view>
 
-#include "LoginItemError.h"
-#include "LoginItemService.h"
+#include "app/core/LoginItemError.h"
+#include "app/core/LoginItemService.h"
 #include "base/Bundle.h"
 #include "base/Preferences.h"
-#include "core/AppLogger.h"
+#include "base/AppLogger.h"
 
 namespace tw {
 

@@ -1,4 +1,4 @@
-#include "LoginItemError.h"
+#include "app/core/LoginItemError.h"
 
 #include <cstring>
 

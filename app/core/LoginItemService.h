@@ -2,8 +2,8 @@
 
 #include <expected>
 
-#include "LoginItemError.h"
-#include "LoginItemStatus.h"
+#include "app/core/LoginItemError.h"
+#include "app/core/LoginItemStatus.h"
 
 namespace tw {
 

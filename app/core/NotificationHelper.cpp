@@ -1,4 +1,4 @@
-#include "NotificationHelper.h"
+#include "app/core/NotificationHelper.h"
 
 #include <array>
 #include <cstdint>

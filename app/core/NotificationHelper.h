@@ -3,10 +3,10 @@
 #include <memory>
 #include <string>
 
-#include "NotificationService.h"
+#include "app/core/NotificationService.h"
 #include "base/MainPoster.h"
 #include "base/MainQueue.h"
-#include "core/AppLogger.h"
+#include "base/AppLogger.h"
 
 namespace tw {
 

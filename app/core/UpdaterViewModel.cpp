@@ -1,4 +1,4 @@
-#include "UpdaterViewModel.h"
+#include "app/core/UpdaterViewModel.h"
 
 namespace tw {
 

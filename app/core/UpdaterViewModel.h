@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "UpdaterService.h"
+#include "app/core/UpdaterService.h"
 #include "base/Observable.h"
 #include "base/Subscription.h"
 

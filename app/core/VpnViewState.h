@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tunnel/VPNConnectionStatus.h"
+#include "app/tunnel/VPNConnectionStatus.h"
 
 namespace tw {
 

@@ -4,8 +4,8 @@
 #include <functional>
 #include <string>
 
-#include "LocalAPIError.h"
-#include "PeltoBusModels.h"
+#include "app/daemon/LocalAPIError.h"
+#include "app/daemon/PeltoBusModels.h"
 
 namespace tw {
 

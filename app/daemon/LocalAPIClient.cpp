@@ -1,16 +1,16 @@
-#include "LocalAPIClient.h"
+#include "app/daemon/LocalAPIClient.h"
 
 #include <sys/socket.h>
 
 #include <cerrno>
 #include <cstring>
 
-#include "LocalAPIResponse.h"
-#include "LoginURLSearch.h"
+#include "app/daemon/LocalAPIResponse.h"
+#include "app/daemon/LoginURLSearch.h"
 #include "base/Utf8.h"
 #include "base/UnixSocket.h"
 #include "base/WorkerPool.h"
-#include "core/AppLogger.h"
+#include "base/AppLogger.h"
 
 namespace tw {
 

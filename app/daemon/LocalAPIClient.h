@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "LocalAPI.h"
+#include "app/daemon/LocalAPI.h"
 
 namespace tw {
 

@@ -1,4 +1,4 @@
-#include "LocalAPIError.h"
+#include "app/daemon/LocalAPIError.h"
 
 namespace tw {
 

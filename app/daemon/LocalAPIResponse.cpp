@@ -1,4 +1,4 @@
-#include "LocalAPIResponse.h"
+#include "app/daemon/LocalAPIResponse.h"
 
 #include <charconv>
 #include <vector>

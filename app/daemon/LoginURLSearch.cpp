@@ -1,4 +1,4 @@
-#include "LoginURLSearch.h"
+#include "app/daemon/LoginURLSearch.h"
 
 #include <simdjson.h>
 

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "PeltoBusClientDelegate.h"
+#include "app/daemon/PeltoBusClientDelegate.h"
 
 namespace tw {
 

@@ -1,4 +1,4 @@
-#include "PeltoBusClient.h"
+#include "app/daemon/PeltoBusClient.h"
 
 #include <poll.h>
 #include <sys/socket.h>
@@ -10,7 +10,7 @@
 #include "base/MainQueue.h"
 #include "base/UnixSocket.h"
 #include "base/WorkerPool.h"
-#include "core/AppLogger.h"
+#include "base/AppLogger.h"
 
 namespace tw {
 

@@ -10,9 +10,9 @@
 #include <string>
 #include <string_view>
 
-#include "PeltoBus.h"
-#include "PeltoBusClientDelegate.h"
-#include "StreamFramer.h"
+#include "app/daemon/PeltoBus.h"
+#include "app/daemon/PeltoBusClientDelegate.h"
+#include "app/daemon/StreamFramer.h"
 #include "base/SerialQueue.h"
 #include "base/UniqueFd.h"
 

@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "PeltoBusModels.h"
+#include "app/daemon/PeltoBusModels.h"
 
 namespace tw {
 

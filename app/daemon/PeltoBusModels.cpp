@@ -1,4 +1,4 @@
-#include "PeltoBusModels.h"
+#include "app/daemon/PeltoBusModels.h"
 
 #include <simdjson.h>
 

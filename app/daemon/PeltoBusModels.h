@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "PaddedLine.h"
+#include "app/daemon/PaddedLine.h"
 
 namespace tw {
 

@@ -1,4 +1,4 @@
-#include "StreamFramer.h"
+#include "app/daemon/StreamFramer.h"
 
 #include <cstring>
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "PaddedLine.h"
+#include "app/daemon/PaddedLine.h"
 
 namespace tw {
 

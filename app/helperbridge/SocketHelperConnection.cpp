@@ -1,4 +1,4 @@
-#include "SocketHelperConnection.h"
+#include "app/helperbridge/SocketHelperConnection.h"
 
 #include <cerrno>
 #include <cstring>

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "HelperConnection.h"
+#include "app/helperbridge/HelperConnection.h"
 
 namespace tw {
 

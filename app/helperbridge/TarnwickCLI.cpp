@@ -1,9 +1,9 @@
-#include "TarnwickCLI.h"
+#include "app/helperbridge/TarnwickCLI.h"
 
 #include <atomic>
 
-#include "HelperConnection.h"
-#include "core/AppLogger.h"
+#include "app/helperbridge/HelperConnection.h"
+#include "base/AppLogger.h"
 
 namespace tw {
 

@@ -1,10 +1,10 @@
-#include "ExtensionPropertiesProbe.h"
+#include "app/tunnel/ExtensionPropertiesProbe.h"
 
 #include <algorithm>
 
-#include "SystemExtensionService.h"
+#include "app/tunnel/SystemExtensionService.h"
 #include "base/MainQueue.h"
-#include "core/AppLogger.h"
+#include "base/AppLogger.h"
 
 namespace tw {
 

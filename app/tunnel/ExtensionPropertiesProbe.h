@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "SystemExtensionPlatform.h"
+#include "app/tunnel/SystemExtensionPlatform.h"
 #include "base/DelayedTask.h"
 
 namespace tw {

@@ -2,10 +2,10 @@
 
 #include <functional>
 
-#include "SystemExtensionError.h"
-#include "SystemExtensionProperties.h"
-#include "SystemExtensionReplacementAction.h"
-#include "SystemExtensionRequestResult.h"
+#include "app/tunnel/SystemExtensionError.h"
+#include "app/tunnel/SystemExtensionProperties.h"
+#include "app/tunnel/SystemExtensionReplacementAction.h"
+#include "app/tunnel/SystemExtensionRequestResult.h"
 
 namespace tw {
 

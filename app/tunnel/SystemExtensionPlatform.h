@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "SystemExtensionActivationDelegate.h"
-#include "SystemExtensionError.h"
-#include "SystemExtensionProperties.h"
+#include "app/tunnel/SystemExtensionActivationDelegate.h"
+#include "app/tunnel/SystemExtensionError.h"
+#include "app/tunnel/SystemExtensionProperties.h"
 #include "base/Subscription.h"
 
 namespace tw {

@@ -1,11 +1,11 @@
-#include "SystemExtensionService.h"
+#include "app/tunnel/SystemExtensionService.h"
 
 #include <algorithm>
 
-#include "ExtensionPropertiesProbe.h"
+#include "app/tunnel/ExtensionPropertiesProbe.h"
 #include "base/MainQueue.h"
 #include "base/NotificationCenter.h"
-#include "core/AppLogger.h"
+#include "base/AppLogger.h"
 
 namespace tw {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "SystemExtensionPlatform.h"
+#include "app/tunnel/SystemExtensionPlatform.h"
 #include "base/Bundle.h"
 #include "base/DelayedTask.h"
 #include "base/Observable.h"

@@ -1,10 +1,10 @@
-#include "VPNTunnelService.h"
+#include "app/tunnel/VPNTunnelService.h"
 
 #include <algorithm>
 #include <cctype>
 
 #include "base/MainQueue.h"
-#include "core/AppLogger.h"
+#include "base/AppLogger.h"
 
 namespace tw {
 

@@ -5,8 +5,8 @@
 #include <optional>
 #include <string>
 
-#include "VPNConnectionStatus.h"
-#include "VpnPlatform.h"
+#include "app/tunnel/VPNConnectionStatus.h"
+#include "app/tunnel/VpnPlatform.h"
 #include "base/Bundle.h"
 #include "base/MainPoster.h"
 #include "base/Observable.h"

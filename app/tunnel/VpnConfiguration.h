@@ -4,8 +4,8 @@
 #include <optional>
 #include <string>
 
-#include "TunnelProtocol.h"
-#include "VpnError.h"
+#include "app/tunnel/TunnelProtocol.h"
+#include "app/tunnel/VpnError.h"
 
 namespace tw {
 

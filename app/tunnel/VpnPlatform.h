@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "VpnConfiguration.h"
+#include "app/tunnel/VpnConfiguration.h"
 #include "base/Subscription.h"
 
 namespace tw {

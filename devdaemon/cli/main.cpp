@@ -12,9 +12,9 @@
 
 #include "base/ThreadMainQueue.h"
 #include "base/WorkerPool.h"
-#include "core/AppLogger.h"
-#include "daemon/LocalAPIClient.h"
-#include "daemon/PeltoBusClient.h"
+#include "base/AppLogger.h"
+#include "app/daemon/LocalAPIClient.h"
+#include "app/daemon/PeltoBusClient.h"
 
 namespace tw {
 namespace {

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "support/TempDir.h"
+#include "tests/support/TempDir.h"
 
 namespace tw {
 namespace {

@@ -1,4 +1,4 @@
-#include "support/ManualMainQueue.h"
+#include "tests/support/ManualMainQueue.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -8,8 +8,8 @@
 #include <thread>
 
 #include "base/Preferences.h"
-#include "support/ScopedEnv.h"
-#include "support/TempDir.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/TempDir.h"
 
 namespace tw {
 namespace {

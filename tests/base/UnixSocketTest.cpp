@@ -14,7 +14,7 @@
 #include <istream>
 #include <string>
 
-#include "support/TempDir.h"
+#include "tests/support/TempDir.h"
 
 namespace tw {
 namespace {

@@ -1,17 +1,17 @@
-#include "core/AppViewState.h"
+#include "app/core/AppViewState.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <fstream>
 
-#include "support/FakeLocalAPI.h"
-#include "support/FakePeltoBus.h"
-#include "support/FakeVpnPlatform.h"
-#include "support/ManualMainQueue.h"
-#include "support/TempDir.h"
-#include "support/TestLogger.h"
-#include "tunnel/VPNTunnelService.h"
+#include "tests/support/FakeLocalAPI.h"
+#include "tests/support/FakePeltoBus.h"
+#include "tests/support/FakeVpnPlatform.h"
+#include "tests/support/ManualMainQueue.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestLogger.h"
+#include "app/tunnel/VPNTunnelService.h"
 
 namespace tw {
 namespace {

@@ -4,15 +4,15 @@
 #include <fstream>
 
 #include "base/WorkerPool.h"
-#include "core/AppViewState.h"
-#include "daemon/LocalAPIClient.h"
-#include "daemon/PeltoBusClient.h"
-#include "support/FakeDaemon.h"
-#include "support/FakeVpnPlatform.h"
-#include "support/ManualMainQueue.h"
-#include "support/TempDir.h"
-#include "support/TestLogger.h"
-#include "tunnel/VPNTunnelService.h"
+#include "app/core/AppViewState.h"
+#include "app/daemon/LocalAPIClient.h"
+#include "app/daemon/PeltoBusClient.h"
+#include "tests/support/FakeDaemon.h"
+#include "tests/support/FakeVpnPlatform.h"
+#include "tests/support/ManualMainQueue.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestLogger.h"
+#include "app/tunnel/VPNTunnelService.h"
 
 namespace tw {
 namespace {

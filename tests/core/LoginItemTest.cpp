@@ -5,10 +5,10 @@
 #include <fstream>
 #include <sstream>
 
-#include "core/LoginItem.h"
-#include "support/FakeLoginItemService.h"
-#include "support/TempDir.h"
-#include "support/TestLogger.h"
+#include "app/core/LoginItem.h"
+#include "tests/support/FakeLoginItemService.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestLogger.h"
 
 namespace tw {
 namespace {

@@ -5,10 +5,10 @@
 #include <set>
 #include <thread>
 
-#include "core/NotificationHelper.h"
-#include "support/FakeNotificationService.h"
-#include "support/ManualMainQueue.h"
-#include "support/TestLogger.h"
+#include "app/core/NotificationHelper.h"
+#include "tests/support/FakeNotificationService.h"
+#include "tests/support/ManualMainQueue.h"
+#include "tests/support/TestLogger.h"
 
 namespace tw {
 namespace {

@@ -3,8 +3,8 @@
 
 #include <vector>
 
-#include "core/UpdaterViewModel.h"
-#include "support/FakeUpdaterService.h"
+#include "app/core/UpdaterViewModel.h"
+#include "tests/support/FakeUpdaterService.h"
 
 namespace tw {
 namespace {

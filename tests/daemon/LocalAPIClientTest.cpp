@@ -1,4 +1,4 @@
-#include "daemon/LocalAPIClient.h"
+#include "app/daemon/LocalAPIClient.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -8,9 +8,9 @@
 
 #include "base/UnixSocket.h"
 #include "base/WorkerPool.h"
-#include "support/FakeDaemon.h"
-#include "support/TempDir.h"
-#include "support/TestLogger.h"
+#include "tests/support/FakeDaemon.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestLogger.h"
 
 namespace tw {
 namespace {

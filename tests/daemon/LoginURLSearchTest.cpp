@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "daemon/LoginURLSearch.h"
+#include "app/daemon/LoginURLSearch.h"
 
 namespace tw {
 namespace {

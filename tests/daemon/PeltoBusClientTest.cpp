@@ -1,13 +1,13 @@
-#include "daemon/PeltoBusClient.h"
+#include "app/daemon/PeltoBusClient.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "base/WorkerPool.h"
-#include "support/FakeDaemon.h"
-#include "support/ManualMainQueue.h"
-#include "support/TempDir.h"
-#include "support/TestLogger.h"
+#include "tests/support/FakeDaemon.h"
+#include "tests/support/ManualMainQueue.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestLogger.h"
 
 namespace tw {
 namespace {

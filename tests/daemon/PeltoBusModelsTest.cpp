@@ -1,7 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "daemon/PeltoBusModels.h"
+#include "app/daemon/PeltoBusModels.h"
 
 namespace tw {
 namespace {

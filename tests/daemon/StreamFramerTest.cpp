@@ -1,4 +1,4 @@
-#include "daemon/StreamFramer.h"
+#include "app/daemon/StreamFramer.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -6,8 +6,8 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "daemon/PeltoBusModels.h"
-#include "support/TempDir.h"
+#include "app/daemon/PeltoBusModels.h"
+#include "tests/support/TempDir.h"
 
 namespace tw {
 namespace {

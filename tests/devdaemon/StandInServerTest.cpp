@@ -10,9 +10,9 @@
 #include <thread>
 
 #include "base/UnixSocket.h"
-#include "daemon/PeltoBusModels.h"
+#include "app/daemon/PeltoBusModels.h"
 #include "devdaemon/StreamClient.h"
-#include "support/TempDir.h"
+#include "tests/support/TempDir.h"
 
 namespace tw {
 namespace {

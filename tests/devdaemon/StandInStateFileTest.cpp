@@ -5,7 +5,7 @@
 
 #include <fstream>
 
-#include "support/TempDir.h"
+#include "tests/support/TempDir.h"
 
 namespace tw {
 namespace {

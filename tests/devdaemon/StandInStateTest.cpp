@@ -5,7 +5,7 @@
 
 #include <set>
 
-#include "daemon/PeltoBusModels.h"
+#include "app/daemon/PeltoBusModels.h"
 
 namespace tw {
 namespace {

@@ -7,7 +7,7 @@
 #include <fstream>
 
 #include "helper/BundleExecutables.h"
-#include "support/TempDir.h"
+#include "tests/support/TempDir.h"
 
 namespace tw {
 namespace {

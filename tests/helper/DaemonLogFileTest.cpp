@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "helper/DaemonLogFile.h"
-#include "support/TempDir.h"
+#include "tests/support/TempDir.h"
 
 namespace tw {
 namespace {

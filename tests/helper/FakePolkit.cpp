@@ -1,4 +1,4 @@
-#include "FakePolkit.h"
+#include "tests/helper/FakePolkit.h"
 
 #include <fcntl.h>
 #include <poll.h>

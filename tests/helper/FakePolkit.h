@@ -12,7 +12,7 @@
 
 #include "base/UniqueFd.h"
 #include "helper/ChildProcess.h"
-#include "support/TempDir.h"
+#include "tests/support/TempDir.h"
 
 namespace tw {
 

@@ -8,8 +8,8 @@
 
 #include <filesystem>
 
-#include "FakePolkit.h"
-#include "RunningHelper.h"
+#include "tests/helper/FakePolkit.h"
+#include "tests/helper/RunningHelper.h"
 #include "helper/PolkitAuthority.h"
 
 namespace tw {

@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "RunningHelper.h"
+#include "tests/helper/RunningHelper.h"
 
 namespace tw {
 namespace {

@@ -9,7 +9,7 @@
 
 #include <filesystem>
 
-#include "RunningHelper.h"
+#include "tests/helper/RunningHelper.h"
 #include "base/UnixSocket.h"
 
 namespace tw {

@@ -12,7 +12,7 @@
 #include <regex>
 #include <thread>
 
-#include "RunningHelper.h"
+#include "tests/helper/RunningHelper.h"
 #include "base/UnixSocket.h"
 
 namespace tw {

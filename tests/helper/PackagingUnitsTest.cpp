@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "RunningHelper.h"
-#include "support/TempDir.h"
+#include "tests/helper/RunningHelper.h"
+#include "tests/support/TempDir.h"
 
 namespace tw {
 namespace {

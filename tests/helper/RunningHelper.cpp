@@ -1,4 +1,4 @@
-#include "RunningHelper.h"
+#include "tests/helper/RunningHelper.h"
 
 #include <fcntl.h>
 #include <grp.h>

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "shared/HelperToolProtocol.h"
-#include "support/TempDir.h"
+#include "tests/support/TempDir.h"
 
 namespace tw {
 

@@ -1,13 +1,13 @@
-#include "helperbridge/TarnwickCLI.h"
+#include "app/helperbridge/TarnwickCLI.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <fstream>
 
-#include "helperbridge/HelperConnection.h"
-#include "support/TempDir.h"
-#include "support/TestLogger.h"
+#include "app/helperbridge/HelperConnection.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestLogger.h"
 
 namespace tw {
 namespace {

@@ -5,10 +5,10 @@
 #include <future>
 
 #include "base/WorkerPool.h"
-#include "helper/RunningHelper.h"
-#include "helperbridge/SocketHelperConnection.h"
-#include "helperbridge/TarnwickCLI.h"
-#include "support/TestLogger.h"
+#include "tests/helper/RunningHelper.h"
+#include "app/helperbridge/SocketHelperConnection.h"
+#include "app/helperbridge/TarnwickCLI.h"
+#include "tests/support/TestLogger.h"
 
 namespace tw {
 namespace {

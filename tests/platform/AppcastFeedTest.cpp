@@ -1,7 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "platform/linux/AppcastFeed.h"
+#include "app/platform/linux/AppcastFeed.h"
 
 namespace tw {
 namespace {

@@ -3,13 +3,13 @@
 
 #include <fstream>
 
-#include "LocalFeedServer.h"
-#include "QtWait.h"
-#include "platform/linux/AppcastUpdater.h"
-#include "support/FakeNotificationService.h"
-#include "support/ManualMainQueue.h"
-#include "support/TempDir.h"
-#include "support/TestLogger.h"
+#include "tests/platform/LocalFeedServer.h"
+#include "tests/platform/QtWait.h"
+#include "app/platform/linux/AppcastUpdater.h"
+#include "tests/support/FakeNotificationService.h"
+#include "tests/support/ManualMainQueue.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestLogger.h"
 
 namespace tw {
 namespace {

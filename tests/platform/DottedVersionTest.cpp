@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/linux/DottedVersion.h"
+#include "app/platform/linux/DottedVersion.h"
 
 namespace tw {
 namespace {

@@ -1,10 +1,10 @@
-#include "ExtensionInfo.h"
+#include "packettunnel/ExtensionInfo.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
 
-#include "support/TempDir.h"
+#include "tests/support/TempDir.h"
 
 namespace tw {
 namespace {

@@ -1,4 +1,4 @@
-#include "FakeLogind.h"
+#include "tests/platform/FakeLogind.h"
 
 #include <QDBusMessage>
 

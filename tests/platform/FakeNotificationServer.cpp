@@ -1,4 +1,4 @@
-#include "FakeNotificationServer.h"
+#include "tests/platform/FakeNotificationServer.h"
 
 #include <QDBusArgument>
 #include <QDBusError>

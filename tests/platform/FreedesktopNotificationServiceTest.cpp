@@ -5,13 +5,13 @@
 #include <QDBusReply>
 #include <regex>
 
-#include "FakeNotificationServer.h"
-#include "PrivateSessionBus.h"
-#include "QtWait.h"
-#include "core/NotificationHelper.h"
-#include "platform/linux/FreedesktopNotificationService.h"
-#include "support/ManualMainQueue.h"
-#include "support/TestLogger.h"
+#include "tests/platform/FakeNotificationServer.h"
+#include "tests/platform/PrivateSessionBus.h"
+#include "tests/platform/QtWait.h"
+#include "app/core/NotificationHelper.h"
+#include "app/platform/linux/FreedesktopNotificationService.h"
+#include "tests/support/ManualMainQueue.h"
+#include "tests/support/TestLogger.h"
 
 namespace tw {
 namespace {

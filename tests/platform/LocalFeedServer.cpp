@@ -1,4 +1,4 @@
-#include "LocalFeedServer.h"
+#include "tests/platform/LocalFeedServer.h"
 
 #include <QHostAddress>
 #include <QTcpSocket>

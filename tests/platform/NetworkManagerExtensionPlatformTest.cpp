@@ -1,4 +1,4 @@
-#include "platform/linux/NetworkManagerExtensionPlatform.h"
+#include "app/platform/linux/NetworkManagerExtensionPlatform.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -10,13 +10,13 @@
 #include <sstream>
 #include <thread>
 
-#include "NmSandbox.h"
-#include "PollUntil.h"
-#include "Nmcli.h"
-#include "SandboxSkip.h"
-#include "support/ManualMainQueue.h"
-#include "support/ScopedEnv.h"
-#include "support/TempDir.h"
+#include "tests/platform/NmSandbox.h"
+#include "tests/platform/PollUntil.h"
+#include "tests/platform/Nmcli.h"
+#include "tests/platform/SandboxSkip.h"
+#include "tests/support/ManualMainQueue.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/TempDir.h"
 
 namespace tw {
 namespace {

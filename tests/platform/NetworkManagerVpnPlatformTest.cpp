@@ -1,4 +1,4 @@
-#include "platform/linux/NetworkManagerVpnPlatform.h"
+#include "app/platform/linux/NetworkManagerVpnPlatform.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -6,15 +6,15 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/linux/NmError.h"
-#include "NmSandbox.h"
-#include "PollUntil.h"
-#include "Nmcli.h"
-#include "SandboxSkip.h"
+#include "app/platform/linux/NmError.h"
+#include "tests/platform/NmSandbox.h"
+#include "tests/platform/PollUntil.h"
+#include "tests/platform/Nmcli.h"
+#include "tests/platform/SandboxSkip.h"
 #include "base/Bundle.h"
-#include "support/ManualMainQueue.h"
-#include "support/TestLogger.h"
-#include "tunnel/VPNTunnelService.h"
+#include "tests/support/ManualMainQueue.h"
+#include "tests/support/TestLogger.h"
+#include "app/tunnel/VPNTunnelService.h"
 
 namespace tw {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/linux/NmError.h"
+#include "app/platform/linux/NmError.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

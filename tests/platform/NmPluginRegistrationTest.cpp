@@ -1,10 +1,10 @@
-#include "platform/linux/NmPluginRegistration.h"
+#include "app/platform/linux/NmPluginRegistration.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
 
-#include "support/TempDir.h"
+#include "tests/support/TempDir.h"
 
 namespace tw {
 namespace {

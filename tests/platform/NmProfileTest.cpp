@@ -1,4 +1,4 @@
-#include "platform/linux/NmProfile.h"
+#include "app/platform/linux/NmProfile.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

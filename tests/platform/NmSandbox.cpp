@@ -1,6 +1,6 @@
-#include "NmSandbox.h"
+#include "tests/platform/NmSandbox.h"
 
-#include "QtWait.h"
+#include "tests/platform/QtWait.h"
 
 #include <signal.h>
 #include <unistd.h>

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "ShellResult.h"
+#include "tests/platform/ShellResult.h"
 
 namespace tw {
 

@@ -1,10 +1,10 @@
-#include "Nmcli.h"
+#include "tests/platform/Nmcli.h"
 
 #include <gtest/gtest.h>
 
 #include <sstream>
 
-#include "NmSandbox.h"
+#include "tests/platform/NmSandbox.h"
 
 namespace tw {
 

@@ -9,11 +9,11 @@
 #include <QDBusVariant>
 #include <memory>
 
-#include "FakeLogind.h"
-#include "NmSandbox.h"
-#include "RunningProvider.h"
-#include "SandboxSkip.h"
-#include "SyslogSink.h"
+#include "tests/platform/FakeLogind.h"
+#include "tests/platform/NmSandbox.h"
+#include "tests/platform/RunningProvider.h"
+#include "tests/platform/SandboxSkip.h"
+#include "tests/platform/SyslogSink.h"
 
 namespace tw {
 namespace {

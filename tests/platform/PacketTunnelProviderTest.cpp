@@ -1,4 +1,4 @@
-#include "PacketTunnelProvider.h"
+#include "packettunnel/PacketTunnelProvider.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

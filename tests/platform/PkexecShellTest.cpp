@@ -1,4 +1,4 @@
-#include "platform/linux/PkexecShell.h"
+#include "app/platform/linux/PkexecShell.h"
 
 #include <gtest/gtest.h>
 
@@ -7,9 +7,9 @@
 #include <fstream>
 #include <mutex>
 
-#include "ShellResult.h"
-#include "support/ScopedEnv.h"
-#include "support/TempDir.h"
+#include "tests/platform/ShellResult.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/TempDir.h"
 
 namespace tw {
 namespace {

@@ -1,10 +1,10 @@
-#include "PluginConfig.h"
+#include "packettunnel/PluginConfig.h"
 
 #include <arpa/inet.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "PacketTunnelProvider.h"
+#include "packettunnel/PacketTunnelProvider.h"
 
 namespace tw {
 namespace {

@@ -1,4 +1,4 @@
-#include "PrivateSessionBus.h"
+#include "tests/platform/PrivateSessionBus.h"
 
 #include <fcntl.h>
 #include <signal.h>

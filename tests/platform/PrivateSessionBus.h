@@ -5,8 +5,8 @@
 #include <optional>
 #include <string>
 
-#include "support/ScopedEnv.h"
-#include "support/TempDir.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/TempDir.h"
 
 namespace tw {
 

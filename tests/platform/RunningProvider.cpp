@@ -1,9 +1,9 @@
-#include "RunningProvider.h"
+#include "tests/platform/RunningProvider.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 
-#include "QtWait.h"
+#include "tests/platform/QtWait.h"
 
 namespace tw {
 

@@ -4,8 +4,8 @@
 #include <QCoreApplication>
 #include <cstring>
 
-#include "NmSandbox.h"
-#include "SandboxSkip.h"
+#include "tests/platform/NmSandbox.h"
+#include "tests/platform/SandboxSkip.h"
 
 namespace {
 

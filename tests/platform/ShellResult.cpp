@@ -1,4 +1,4 @@
-#include "ShellResult.h"
+#include "tests/platform/ShellResult.h"
 
 #include <sys/wait.h>
 

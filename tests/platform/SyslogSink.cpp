@@ -1,4 +1,4 @@
-#include "SyslogSink.h"
+#include "tests/platform/SyslogSink.h"
 
 #include <poll.h>
 #include <sys/socket.h>

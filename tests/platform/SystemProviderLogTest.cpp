@@ -1,4 +1,4 @@
-#include "SystemProviderLog.h"
+#include "packettunnel/SystemProviderLog.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -7,7 +7,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "support/TempDir.h"
+#include "tests/support/TempDir.h"
 
 namespace tw {
 namespace {

@@ -10,9 +10,9 @@
 #include <sstream>
 #include <thread>
 
-#include "platform/linux/XdgAutostartLoginItemService.h"
-#include "support/ScopedEnv.h"
-#include "support/TempDir.h"
+#include "app/platform/linux/XdgAutostartLoginItemService.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/TempDir.h"
 
 namespace tw {
 namespace {

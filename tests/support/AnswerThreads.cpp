@@ -1,4 +1,4 @@
-#include "AnswerThreads.h"
+#include "tests/support/AnswerThreads.h"
 
 namespace tw {
 

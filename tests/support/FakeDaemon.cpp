@@ -1,4 +1,4 @@
-#include "FakeDaemon.h"
+#include "tests/support/FakeDaemon.h"
 
 #include <fcntl.h>
 #include <poll.h>

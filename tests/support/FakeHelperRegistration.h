@@ -4,7 +4,7 @@
 #include <mutex>
 #include <vector>
 
-#include "core/HelperRegistration.h"
+#include "app/core/HelperRegistration.h"
 
 namespace tw {
 

@@ -1,4 +1,4 @@
-#include "FakeLocalAPI.h"
+#include "tests/support/FakeLocalAPI.h"
 
 #include <algorithm>
 

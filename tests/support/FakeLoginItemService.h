@@ -2,7 +2,7 @@
 
 #include <expected>
 
-#include "core/LoginItemService.h"
+#include "app/core/LoginItemService.h"
 
 namespace tw {
 

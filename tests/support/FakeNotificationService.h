@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/NotificationService.h"
+#include "app/core/NotificationService.h"
 
 namespace tw {
 

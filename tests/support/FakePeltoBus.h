@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "daemon/PeltoBus.h"
+#include "app/daemon/PeltoBus.h"
 
 namespace tw {
 

@@ -1,4 +1,4 @@
-#include "FakeSystemExtensionPlatform.h"
+#include "tests/support/FakeSystemExtensionPlatform.h"
 
 namespace tw {
 

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "tunnel/SystemExtensionPlatform.h"
+#include "app/tunnel/SystemExtensionPlatform.h"
 
 namespace tw {
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "base/Observable.h"
-#include "core/UpdaterService.h"
+#include "app/core/UpdaterService.h"
 
 namespace tw {
 

@@ -1,4 +1,4 @@
-#include "FakeVpnPlatform.h"
+#include "tests/support/FakeVpnPlatform.h"
 
 #include <algorithm>
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "AnswerThreads.h"
-#include "tunnel/VpnPlatform.h"
+#include "tests/support/AnswerThreads.h"
+#include "app/tunnel/VpnPlatform.h"
 
 namespace tw {
 

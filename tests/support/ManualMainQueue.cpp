@@ -1,4 +1,4 @@
-#include "ManualMainQueue.h"
+#include "tests/support/ManualMainQueue.h"
 
 namespace tw {
 

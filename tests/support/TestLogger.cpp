@@ -1,4 +1,4 @@
-#include "TestLogger.h"
+#include "tests/support/TestLogger.h"
 
 #include <algorithm>
 

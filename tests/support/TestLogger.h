@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "TempDir.h"
-#include "core/AppLogger.h"
+#include "tests/support/TempDir.h"
+#include "base/AppLogger.h"
 
 namespace tw {
 

@@ -1,4 +1,4 @@
-#include "tunnel/SystemExtensionService.h"
+#include "app/tunnel/SystemExtensionService.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -7,10 +7,10 @@
 #include <thread>
 
 #include "base/NotificationCenter.h"
-#include "support/FakeSystemExtensionPlatform.h"
-#include "support/ManualMainQueue.h"
-#include "support/TempDir.h"
-#include "support/TestLogger.h"
+#include "tests/support/FakeSystemExtensionPlatform.h"
+#include "tests/support/ManualMainQueue.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestLogger.h"
 
 namespace tw {
 namespace {

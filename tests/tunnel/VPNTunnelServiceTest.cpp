@@ -1,4 +1,4 @@
-#include "tunnel/VPNTunnelService.h"
+#include "app/tunnel/VPNTunnelService.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -6,10 +6,10 @@
 #include <fstream>
 #include <thread>
 
-#include "support/FakeVpnPlatform.h"
-#include "support/ManualMainQueue.h"
-#include "support/TempDir.h"
-#include "support/TestLogger.h"
+#include "tests/support/FakeVpnPlatform.h"
+#include "tests/support/ManualMainQueue.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestLogger.h"
 
 namespace tw {
 namespace {

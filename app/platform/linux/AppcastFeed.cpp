@@ -1,4 +1,4 @@
-#include "AppcastFeed.h"
+#include "app/platform/linux/AppcastFeed.h"
 
 #include <QUrl>
 #include <QXmlStreamReader>

@@ -3,8 +3,8 @@
 #include <QByteArray>
 #include <expected>
 
-#include "AppcastRelease.h"
-#include "UpdateCheckError.h"
+#include "app/platform/linux/AppcastRelease.h"
+#include "app/platform/linux/UpdateCheckError.h"
 
 namespace tw {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "DottedVersion.h"
+#include "app/platform/linux/DottedVersion.h"
 
 namespace tw {
 

@@ -1,11 +1,11 @@
-#include "AppcastUpdater.h"
+#include "app/platform/linux/AppcastUpdater.h"
 
 #include <QHostAddress>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 
-#include "AppcastFeed.h"
-#include "DottedVersion.h"
+#include "app/platform/linux/AppcastFeed.h"
+#include "app/platform/linux/DottedVersion.h"
 
 namespace tw {
 

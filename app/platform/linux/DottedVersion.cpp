@@ -1,4 +1,4 @@
-#include "DottedVersion.h"
+#include "app/platform/linux/DottedVersion.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "FreedesktopNotificationService.h"
+#include "app/platform/linux/FreedesktopNotificationService.h"
 
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>

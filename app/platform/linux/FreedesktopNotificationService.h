@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "core/NotificationService.h"
+#include "app/core/NotificationService.h"
 
 namespace tw {
 

@@ -1,12 +1,12 @@
-#include "NetworkManagerClient.h"
+#include "app/platform/linux/NetworkManagerClient.h"
 
 #include <QDBusPendingCallWatcher>
 #include <QDBusServiceWatcher>
 #include <memory>
 
-#include "NmError.h"
-#include "NmService.h"
-#include "tunnel/VpnConfiguration.h"
+#include "app/platform/linux/NmError.h"
+#include "app/platform/linux/NmService.h"
+#include "app/tunnel/VpnConfiguration.h"
 
 namespace tw {
 

@@ -10,12 +10,12 @@
 #include <optional>
 #include <vector>
 
-#include "NmActiveConnectionInterface.h"
-#include "NmManagerInterface.h"
-#include "NmSavedProfile.h"
-#include "NmSettingsConnectionInterface.h"
-#include "NmSettingsInterface.h"
-#include "tunnel/VpnError.h"
+#include "app/platform/linux/NmActiveConnectionInterface.h"
+#include "app/platform/linux/NmManagerInterface.h"
+#include "app/platform/linux/NmSavedProfile.h"
+#include "app/platform/linux/NmSettingsConnectionInterface.h"
+#include "app/platform/linux/NmSettingsInterface.h"
+#include "app/tunnel/VpnError.h"
 
 class QDBusPendingCall;
 class QDBusPendingCallWatcher;

@@ -1,4 +1,4 @@
-#include "NetworkManagerExtensionPlatform.h"
+#include "app/platform/linux/NetworkManagerExtensionPlatform.h"
 
 #include <unistd.h>
 
@@ -9,7 +9,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "NmPluginRegistration.h"
+#include "app/platform/linux/NmPluginRegistration.h"
 #include "base/MainQueue.h"
 
 namespace tw {

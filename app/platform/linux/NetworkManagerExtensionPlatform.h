@@ -6,10 +6,10 @@
 #include <mutex>
 #include <optional>
 
-#include "NmExtensionPaths.h"
-#include "PkexecShell.h"
+#include "app/platform/linux/NmExtensionPaths.h"
+#include "app/platform/linux/PkexecShell.h"
 #include "base/Bundle.h"
-#include "tunnel/SystemExtensionPlatform.h"
+#include "app/tunnel/SystemExtensionPlatform.h"
 
 namespace tw {
 

@@ -1,8 +1,8 @@
-#include "NetworkManagerVpnConfiguration.h"
+#include "app/platform/linux/NetworkManagerVpnConfiguration.h"
 
-#include "NetworkManagerClient.h"
-#include "NetworkManagerVpnPlatform.h"
-#include "NmError.h"
+#include "app/platform/linux/NetworkManagerClient.h"
+#include "app/platform/linux/NetworkManagerVpnPlatform.h"
+#include "app/platform/linux/NmError.h"
 #include "base/MainQueue.h"
 
 namespace tw {

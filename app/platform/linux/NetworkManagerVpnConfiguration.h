@@ -2,9 +2,9 @@
 
 #include <memory>
 
-#include "NmConnectionSettings.h"
-#include "NmProfile.h"
-#include "tunnel/VpnConfiguration.h"
+#include "app/platform/linux/NmConnectionSettings.h"
+#include "app/platform/linux/NmProfile.h"
+#include "app/tunnel/VpnConfiguration.h"
 
 namespace tw {
 

@@ -1,4 +1,4 @@
-#include "NetworkManagerVpnPlatform.h"
+#include "app/platform/linux/NetworkManagerVpnPlatform.h"
 
 #include <pwd.h>
 #include <unistd.h>
@@ -9,9 +9,9 @@
 #include <chrono>
 #include <future>
 
-#include "NetworkManagerClient.h"
-#include "NetworkManagerVpnConfiguration.h"
-#include "NmError.h"
+#include "app/platform/linux/NetworkManagerClient.h"
+#include "app/platform/linux/NetworkManagerVpnConfiguration.h"
+#include "app/platform/linux/NmError.h"
 #include "base/MainQueue.h"
 
 namespace tw {

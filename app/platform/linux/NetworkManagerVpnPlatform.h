@@ -7,7 +7,7 @@
 #include <memory>
 #include <mutex>
 
-#include "tunnel/VpnPlatform.h"
+#include "app/tunnel/VpnPlatform.h"
 
 namespace tw {
 

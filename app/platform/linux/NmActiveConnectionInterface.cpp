@@ -1,6 +1,6 @@
-#include "NmActiveConnectionInterface.h"
+#include "app/platform/linux/NmActiveConnectionInterface.h"
 
-#include "NmService.h"
+#include "app/platform/linux/NmService.h"
 
 namespace tw {
 

@@ -1,4 +1,4 @@
-#include "NmError.h"
+#include "app/platform/linux/NmError.h"
 
 #include <QStringList>
 

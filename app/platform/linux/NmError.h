@@ -2,7 +2,7 @@
 
 #include <QDBusError>
 
-#include "tunnel/VpnError.h"
+#include "app/tunnel/VpnError.h"
 
 namespace tw {
 

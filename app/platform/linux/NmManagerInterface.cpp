@@ -1,6 +1,6 @@
-#include "NmManagerInterface.h"
+#include "app/platform/linux/NmManagerInterface.h"
 
-#include "NmService.h"
+#include "app/platform/linux/NmService.h"
 
 namespace tw {
 

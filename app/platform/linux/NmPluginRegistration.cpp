@@ -1,4 +1,4 @@
-#include "NmPluginRegistration.h"
+#include "app/platform/linux/NmPluginRegistration.h"
 
 #include <sys/stat.h>
 

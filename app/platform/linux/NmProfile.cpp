@@ -1,4 +1,4 @@
-#include "NmProfile.h"
+#include "app/platform/linux/NmProfile.h"
 
 #include <QDBusArgument>
 #include <QDBusMetaType>

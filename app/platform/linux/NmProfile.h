@@ -5,8 +5,8 @@
 #include <QStringList>
 #include <optional>
 
-#include "NmConnectionSettings.h"
-#include "tunnel/TunnelProtocol.h"
+#include "app/platform/linux/NmConnectionSettings.h"
+#include "app/tunnel/TunnelProtocol.h"
 
 namespace tw {
 

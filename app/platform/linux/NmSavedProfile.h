@@ -2,8 +2,8 @@
 
 #include <QString>
 
-#include "NmConnectionSettings.h"
-#include "NmProfile.h"
+#include "app/platform/linux/NmConnectionSettings.h"
+#include "app/platform/linux/NmProfile.h"
 
 namespace tw {
 

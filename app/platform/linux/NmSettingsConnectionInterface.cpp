@@ -1,6 +1,6 @@
-#include "NmSettingsConnectionInterface.h"
+#include "app/platform/linux/NmSettingsConnectionInterface.h"
 
-#include "NmService.h"
+#include "app/platform/linux/NmService.h"
 
 namespace tw {
 

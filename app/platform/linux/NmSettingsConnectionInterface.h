@@ -3,7 +3,7 @@
 #include <QDBusConnection>
 #include <QDBusPendingReply>
 
-#include "NmConnectionSettings.h"
+#include "app/platform/linux/NmConnectionSettings.h"
 
 class QObject;
 

@@ -1,6 +1,6 @@
-#include "NmSettingsInterface.h"
+#include "app/platform/linux/NmSettingsInterface.h"
 
-#include "NmService.h"
+#include "app/platform/linux/NmService.h"
 
 namespace tw {
 

@@ -5,7 +5,7 @@
 #include <QDBusPendingReply>
 #include <QList>
 
-#include "NmConnectionSettings.h"
+#include "app/platform/linux/NmConnectionSettings.h"
 
 class QObject;
 

@@ -1,4 +1,4 @@
-#include "PkexecShell.h"
+#include "app/platform/linux/PkexecShell.h"
 
 #include <QFileInfo>
 #include <QProcess>

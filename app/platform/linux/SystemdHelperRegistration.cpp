@@ -1,4 +1,4 @@
-#include "SystemdHelperRegistration.h"
+#include "app/platform/linux/SystemdHelperRegistration.h"
 
 #include <QDBusError>
 #include <QDBusPendingCallWatcher>

@@ -8,7 +8,7 @@
 #include <functional>
 #include <memory>
 
-#include "core/HelperRegistration.h"
+#include "app/core/HelperRegistration.h"
 
 namespace tw {
 

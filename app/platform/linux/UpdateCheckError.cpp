@@ -1,4 +1,4 @@
-#include "UpdateCheckError.h"
+#include "app/platform/linux/UpdateCheckError.h"
 
 namespace tw {
 

@@ -1,4 +1,4 @@
-#include "XdgAutostartLoginItemService.h"
+#include "app/platform/linux/XdgAutostartLoginItemService.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

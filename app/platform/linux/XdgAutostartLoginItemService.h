@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/LoginItemService.h"
+#include "app/core/LoginItemService.h"
 
 namespace tw {
 

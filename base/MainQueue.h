@@ -2,7 +2,7 @@
 
 #include <functional>
 
-#include "DelayedTask.h"
+#include "base/DelayedTask.h"
 
 namespace tw {
 

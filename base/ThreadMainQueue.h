@@ -1,7 +1,7 @@
 #pragma once
 
-#include "MainQueue.h"
-#include "SerialQueue.h"
+#include "base/MainQueue.h"
+#include "base/SerialQueue.h"
 
 namespace tw {
 

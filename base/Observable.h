@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "Subscription.h"
+#include "base/Subscription.h"
 
 namespace tw {
 

@@ -1,4 +1,4 @@
-#include "SerialQueue.h"
+#include "base/SerialQueue.h"
 
 #include <future>
 

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "Subscription.h"
+#include "base/Subscription.h"
 
 namespace tw {
 

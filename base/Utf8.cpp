@@ -1,4 +1,4 @@
-#include "Utf8.h"
+#include "base/Utf8.h"
 
 #include <simdjson.h>
 

@@ -3,7 +3,7 @@
 #include <functional>
 #include <memory>
 
-#include "MainQueue.h"
+#include "base/MainQueue.h"
 
 namespace tw {
 

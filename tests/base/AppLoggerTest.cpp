@@ -1,4 +1,4 @@
-#include "core/AppLogger.h"
+#include "base/AppLogger.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -19,9 +19,9 @@
 #include <utility>
 #include <vector>
 
-#include "support/ScopedEnv.h"
-#include "support/TempDir.h"
-#include "support/TestLogger.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestLogger.h"
 
 namespace tw {
 namespace {

@@ -1,4 +1,4 @@
-#include "AtomicFile.h"
+#include "base/AtomicFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "UniqueFd.h"
+#include "base/UniqueFd.h"
 
 namespace tw {
 

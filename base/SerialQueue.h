@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "MainQueue.h"
+#include "base/MainQueue.h"
 
 namespace tw {
 

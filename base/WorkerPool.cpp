@@ -1,4 +1,4 @@
-#include "WorkerPool.h"
+#include "base/WorkerPool.h"
 
 #include <sched.h>
 

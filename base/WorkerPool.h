@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "MainQueue.h"
+#include "base/MainQueue.h"
 
 namespace tw {
 

@@ -1,4 +1,4 @@
-#include "UnixSocket.h"
+#include "base/UnixSocket.h"
 
 #include <sys/stat.h>
 #include <sys/time.h>

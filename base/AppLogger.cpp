@@ -1,4 +1,4 @@
-#include "AppLogger.h"
+#include "base/AppLogger.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,5 +1,5 @@
-#include "Preferences.h"
-#include "Utf8.h"
+#include "base/Preferences.h"
+#include "base/Utf8.h"
 
 #include <simdjson.h>
 #include <sys/stat.h>
@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "AtomicFile.h"
+#include "base/AtomicFile.h"
 
 namespace tw {
 

@@ -1,4 +1,4 @@
-#include "Bundle.h"
+#include "base/Bundle.h"
 
 #include <errno.h>
 

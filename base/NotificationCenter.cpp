@@ -1,4 +1,4 @@
-#include "NotificationCenter.h"
+#include "base/NotificationCenter.h"
 
 #include <vector>
 
