@@ -1,8 +1,8 @@
 #include <benchmark/benchmark.h>
 #include <simdjson.h>
 
-#include "bench/NetworkMapGenerator.h"
 #include "app/daemon/PeltoBusModels.h"
+#include "bench/NetworkMapGenerator.h"
 
 namespace tw {
 namespace {

@@ -4,9 +4,9 @@
 #include <memory>
 #include <semaphore>
 
+#include "app/daemon/LocalAPIClient.h"
 #include "base/UnixSocket.h"
 #include "base/WorkerPool.h"
-#include "app/daemon/LocalAPIClient.h"
 #include "tests/support/FakeDaemon.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestLogger.h"

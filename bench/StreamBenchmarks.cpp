@@ -6,10 +6,10 @@
 #include <optional>
 #include <semaphore>
 
-#include "bench/NetworkMapGenerator.h"
+#include "app/daemon/PeltoBusClient.h"
 #include "base/ThreadMainQueue.h"
 #include "base/WorkerPool.h"
-#include "app/daemon/PeltoBusClient.h"
+#include "bench/NetworkMapGenerator.h"
 #include "tests/support/FakeDaemon.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestLogger.h"

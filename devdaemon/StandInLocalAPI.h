@@ -8,13 +8,13 @@
 #include <string>
 #include <string_view>
 
+#include "base/SerialQueue.h"
+#include "base/Subscription.h"
 #include "devdaemon/HttpRequest.h"
 #include "devdaemon/HttpResponse.h"
 #include "devdaemon/StandInLog.h"
 #include "devdaemon/StandInState.h"
 #include "devdaemon/StandInStateFile.h"
-#include "base/SerialQueue.h"
-#include "base/Subscription.h"
 
 namespace tw {
 

@@ -10,8 +10,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "devdaemon/StreamClient.h"
 #include "base/UnixSocket.h"
+#include "devdaemon/StreamClient.h"
 
 namespace tw {
 

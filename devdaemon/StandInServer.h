@@ -13,10 +13,10 @@
 #include <thread>
 #include <vector>
 
+#include "base/UniqueFd.h"
 #include "devdaemon/HttpRequest.h"
 #include "devdaemon/StandInLocalAPI.h"
 #include "devdaemon/StandInLog.h"
-#include "base/UniqueFd.h"
 
 namespace tw {
 

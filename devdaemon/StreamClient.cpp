@@ -1,5 +1,5 @@
-#include "devdaemon/StreamClient.h"
 #include "base/UnixSocket.h"
+#include "devdaemon/StreamClient.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -16,12 +16,12 @@
 #include <string>
 #include <string_view>
 
+#include "base/AppLogger.h"
+#include "base/UnixSocket.h"
 #include "devdaemon/StandInLocalAPI.h"
 #include "devdaemon/StandInServer.h"
 #include "devdaemon/StandInState.h"
 #include "devdaemon/StandInStateFile.h"
-#include "base/UnixSocket.h"
-#include "base/AppLogger.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
-#include "fuzz/FuzzInput.h"
 #include "app/daemon/LocalAPIError.h"
 #include "app/daemon/LocalAPIResponse.h"
 #include "base/Utf8.h"
+#include "fuzz/FuzzInput.h"
 
 // The client's handling of a whole response: split it, look for an error status in the header
 // and, for one, keep the body only when it is UTF-8.

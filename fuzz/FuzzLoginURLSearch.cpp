@@ -1,5 +1,5 @@
-#include "fuzz/FuzzInput.h"
 #include "app/daemon/LoginURLSearch.h"
+#include "fuzz/FuzzInput.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const auto url = tw::extractInteractiveLoginURL(tw::fuzzText(data, size));

@@ -1,5 +1,5 @@
-#include "fuzz/FuzzInput.h"
 #include "app/daemon/PeltoBusModels.h"
+#include "fuzz/FuzzInput.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const auto body = tw::fuzzText(data, size);

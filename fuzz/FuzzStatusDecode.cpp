@@ -1,5 +1,5 @@
-#include "fuzz/FuzzInput.h"
 #include "app/daemon/PeltoBusModels.h"
+#include "fuzz/FuzzInput.h"
 
 // Decoding the same body twice gives the same answer: nothing of one decode may leak into the
 // next through the parser the decoders keep per thread.

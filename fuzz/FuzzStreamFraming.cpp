@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "fuzz/FuzzInput.h"
 #include "app/daemon/PeltoBusModels.h"
 #include "app/daemon/StreamFramer.h"
+#include "fuzz/FuzzInput.h"
 
 namespace {
 

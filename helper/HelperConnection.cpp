@@ -5,8 +5,8 @@
 
 #include <optional>
 
-#include "helper/PosixError.h"
 #include "base/UnixSocket.h"
+#include "helper/PosixError.h"
 #include "shared/LineReader.h"
 
 namespace tw {

@@ -2,10 +2,10 @@
 
 #include <string_view>
 
+#include "base/UniqueFd.h"
 #include "helper/HelperTool.h"
 #include "helper/PeerAuthoriser.h"
 #include "helper/SystemLog.h"
-#include "base/UniqueFd.h"
 #include "shared/HelperToolProtocol.h"
 
 namespace tw {

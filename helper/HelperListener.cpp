@@ -6,8 +6,8 @@
 
 #include <filesystem>
 
-#include "helper/PosixError.h"
 #include "base/UnixSocket.h"
+#include "helper/PosixError.h"
 
 namespace tw {
 

@@ -7,9 +7,9 @@
 #include <cerrno>
 #include <thread>
 
+#include "base/UnixSocket.h"
 #include "helper/DaemonLogFile.h"
 #include "helper/PosixError.h"
-#include "base/UnixSocket.h"
 #include "shared/HelperToolProtocol.h"
 
 namespace tw {

@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "base/UniqueFd.h"
 #include "helper/BundleExecutables.h"
 #include "helper/ChildEnvironment.h"
 #include "helper/ChildProcess.h"
 #include "helper/HelperToolSettings.h"
 #include "helper/SystemLog.h"
-#include "base/UniqueFd.h"
 
 namespace tw {
 

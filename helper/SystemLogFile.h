@@ -5,8 +5,8 @@
 #include <mutex>
 #include <string>
 
-#include "helper/SystemLog.h"
 #include "base/UniqueFd.h"
+#include "helper/SystemLog.h"
 
 namespace tw {
 

@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <cctype>
 
-#include "base/MainQueue.h"
-#include "base/AppLogger.h"
 #include "app/daemon/LocalAPI.h"
 #include "app/daemon/PeltoBus.h"
 #include "app/tunnel/VPNTunnelService.h"
+#include "base/AppLogger.h"
+#include "base/MainQueue.h"
 
 namespace tw {
 

@@ -8,11 +8,11 @@
 
 #include "app/core/LoginViewState.h"
 #include "app/core/VpnViewState.h"
+#include "app/daemon/PeltoBusClientDelegate.h"
+#include "app/daemon/PeltoBusModels.h"
 #include "base/DelayedTask.h"
 #include "base/MainPoster.h"
 #include "base/Observable.h"
-#include "app/daemon/PeltoBusClientDelegate.h"
-#include "app/daemon/PeltoBusModels.h"
 
 namespace tw {
 

@@ -1,8 +1,8 @@
 #include "app/core/AppViewState.h"
-#include "base/MainQueue.h"
-#include "base/AppLogger.h"
 #include "app/daemon/LocalAPI.h"
 #include "app/tunnel/VPNTunnelService.h"
+#include "base/AppLogger.h"
+#include "base/MainQueue.h"
 
 // Connecting: the daemon's WantRunning preference and the VPN tunnel, side by side, with a
 // bounded number of tunnel restarts.

@@ -1,10 +1,10 @@
 #include <algorithm>
 
 #include "app/core/AppViewState.h"
-#include "base/MainQueue.h"
-#include "base/AppLogger.h"
 #include "app/daemon/LocalAPI.h"
 #include "app/daemon/PeltoBus.h"
+#include "base/AppLogger.h"
+#include "base/MainQueue.h"
 
 // Accounts: the daemon's login profiles, switching, adding an account, logging in and out.
 

@@ -7,9 +7,9 @@
 
 #include "app/core/LoginItemError.h"
 #include "app/core/LoginItemService.h"
+#include "base/AppLogger.h"
 #include "base/Bundle.h"
 #include "base/Preferences.h"
-#include "base/AppLogger.h"
 
 namespace tw {
 

@@ -4,9 +4,9 @@
 #include <string>
 
 #include "app/core/NotificationService.h"
+#include "base/AppLogger.h"
 #include "base/MainPoster.h"
 #include "base/MainQueue.h"
-#include "base/AppLogger.h"
 
 namespace tw {
 

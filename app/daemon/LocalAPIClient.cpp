@@ -7,10 +7,10 @@
 
 #include "app/daemon/LocalAPIResponse.h"
 #include "app/daemon/LoginURLSearch.h"
-#include "base/Utf8.h"
-#include "base/UnixSocket.h"
-#include "base/WorkerPool.h"
 #include "base/AppLogger.h"
+#include "base/UnixSocket.h"
+#include "base/Utf8.h"
+#include "base/WorkerPool.h"
 
 namespace tw {
 

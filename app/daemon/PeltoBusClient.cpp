@@ -6,11 +6,11 @@
 #include <cerrno>
 #include <cstring>
 
-#include "base/Utf8.h"
+#include "base/AppLogger.h"
 #include "base/MainQueue.h"
 #include "base/UnixSocket.h"
+#include "base/Utf8.h"
 #include "base/WorkerPool.h"
-#include "base/AppLogger.h"
 
 namespace tw {
 

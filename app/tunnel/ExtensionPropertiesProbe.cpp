@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "app/tunnel/SystemExtensionService.h"
-#include "base/MainQueue.h"
 #include "base/AppLogger.h"
+#include "base/MainQueue.h"
 
 namespace tw {
 

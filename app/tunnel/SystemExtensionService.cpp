@@ -3,9 +3,9 @@
 #include <algorithm>
 
 #include "app/tunnel/ExtensionPropertiesProbe.h"
+#include "base/AppLogger.h"
 #include "base/MainQueue.h"
 #include "base/NotificationCenter.h"
-#include "base/AppLogger.h"
 
 namespace tw {
 

@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "base/ThreadMainQueue.h"
-#include "base/WorkerPool.h"
-#include "base/AppLogger.h"
 #include "app/daemon/LocalAPIClient.h"
 #include "app/daemon/PeltoBusClient.h"
+#include "base/AppLogger.h"
+#include "base/ThreadMainQueue.h"
+#include "base/WorkerPool.h"
 
 namespace tw {
 namespace {

@@ -5,13 +5,13 @@
 
 #include <fstream>
 
+#include "app/tunnel/VPNTunnelService.h"
 #include "tests/support/FakeLocalAPI.h"
 #include "tests/support/FakePeltoBus.h"
 #include "tests/support/FakeVpnPlatform.h"
 #include "tests/support/ManualMainQueue.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestLogger.h"
-#include "app/tunnel/VPNTunnelService.h"
 
 namespace tw {
 namespace {

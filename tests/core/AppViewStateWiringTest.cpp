@@ -3,16 +3,16 @@
 
 #include <fstream>
 
-#include "base/WorkerPool.h"
 #include "app/core/AppViewState.h"
 #include "app/daemon/LocalAPIClient.h"
 #include "app/daemon/PeltoBusClient.h"
+#include "app/tunnel/VPNTunnelService.h"
+#include "base/WorkerPool.h"
 #include "tests/support/FakeDaemon.h"
 #include "tests/support/FakeVpnPlatform.h"
 #include "tests/support/ManualMainQueue.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestLogger.h"
-#include "app/tunnel/VPNTunnelService.h"
 
 namespace tw {
 namespace {

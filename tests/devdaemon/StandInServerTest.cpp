@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <thread>
 
-#include "base/UnixSocket.h"
 #include "app/daemon/PeltoBusModels.h"
+#include "base/UnixSocket.h"
 #include "devdaemon/StreamClient.h"
 #include "tests/support/TempDir.h"
 

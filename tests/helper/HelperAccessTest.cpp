@@ -8,9 +8,9 @@
 
 #include <filesystem>
 
+#include "helper/PolkitAuthority.h"
 #include "tests/helper/FakePolkit.h"
 #include "tests/helper/RunningHelper.h"
-#include "helper/PolkitAuthority.h"
 
 namespace tw {
 namespace {

@@ -9,8 +9,8 @@
 
 #include <filesystem>
 
-#include "tests/helper/RunningHelper.h"
 #include "base/UnixSocket.h"
+#include "tests/helper/RunningHelper.h"
 
 namespace tw {
 namespace {

@@ -12,8 +12,8 @@
 #include <regex>
 #include <thread>
 
-#include "tests/helper/RunningHelper.h"
 #include "base/UnixSocket.h"
+#include "tests/helper/RunningHelper.h"
 
 namespace tw {
 namespace {

@@ -4,10 +4,10 @@
 #include <fstream>
 #include <future>
 
-#include "base/WorkerPool.h"
-#include "tests/helper/RunningHelper.h"
 #include "app/helperbridge/SocketHelperConnection.h"
 #include "app/helperbridge/TarnwickCLI.h"
+#include "base/WorkerPool.h"
+#include "tests/helper/RunningHelper.h"
 #include "tests/support/TestLogger.h"
 
 namespace tw {

@@ -3,9 +3,9 @@
 
 #include <fstream>
 
+#include "app/platform/linux/AppcastUpdater.h"
 #include "tests/platform/LocalFeedServer.h"
 #include "tests/platform/QtWait.h"
-#include "app/platform/linux/AppcastUpdater.h"
 #include "tests/support/FakeNotificationService.h"
 #include "tests/support/ManualMainQueue.h"
 #include "tests/support/TempDir.h"

@@ -5,11 +5,11 @@
 #include <QDBusReply>
 #include <regex>
 
+#include "app/core/NotificationHelper.h"
+#include "app/platform/linux/FreedesktopNotificationService.h"
 #include "tests/platform/FakeNotificationServer.h"
 #include "tests/platform/PrivateSessionBus.h"
 #include "tests/platform/QtWait.h"
-#include "app/core/NotificationHelper.h"
-#include "app/platform/linux/FreedesktopNotificationService.h"
 #include "tests/support/ManualMainQueue.h"
 #include "tests/support/TestLogger.h"
 

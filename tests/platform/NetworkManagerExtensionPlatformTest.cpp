@@ -11,8 +11,8 @@
 #include <thread>
 
 #include "tests/platform/NmSandbox.h"
-#include "tests/platform/PollUntil.h"
 #include "tests/platform/Nmcli.h"
+#include "tests/platform/PollUntil.h"
 #include "tests/platform/SandboxSkip.h"
 #include "tests/support/ManualMainQueue.h"
 #include "tests/support/ScopedEnv.h"

@@ -7,14 +7,14 @@
 #include <thread>
 
 #include "app/platform/linux/NmError.h"
-#include "tests/platform/NmSandbox.h"
-#include "tests/platform/PollUntil.h"
-#include "tests/platform/Nmcli.h"
-#include "tests/platform/SandboxSkip.h"
+#include "app/tunnel/VPNTunnelService.h"
 #include "base/Bundle.h"
+#include "tests/platform/NmSandbox.h"
+#include "tests/platform/Nmcli.h"
+#include "tests/platform/PollUntil.h"
+#include "tests/platform/SandboxSkip.h"
 #include "tests/support/ManualMainQueue.h"
 #include "tests/support/TestLogger.h"
-#include "app/tunnel/VPNTunnelService.h"
 
 namespace tw {
 namespace {

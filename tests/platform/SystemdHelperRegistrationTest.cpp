@@ -14,9 +14,9 @@
 #include <stdexcept>
 #include <vector>
 
+#include "app/platform/linux/SystemdHelperRegistration.h"
 #include "tests/platform/PrivateSessionBus.h"
 #include "tests/platform/QtWait.h"
-#include "app/platform/linux/SystemdHelperRegistration.h"
 
 namespace tw {
 namespace {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/AnswerThreads.h"
 #include "app/daemon/LocalAPI.h"
+#include "tests/support/AnswerThreads.h"
 
 namespace tw {
 

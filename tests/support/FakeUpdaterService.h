@@ -1,7 +1,7 @@
 #pragma once
 
-#include "base/Observable.h"
 #include "app/core/UpdaterService.h"
+#include "base/Observable.h"
 
 namespace tw {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/AnswerThreads.h"
 #include "app/tunnel/VpnPlatform.h"
+#include "tests/support/AnswerThreads.h"
 
 namespace tw {
 

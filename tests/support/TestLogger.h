@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/TempDir.h"
 #include "base/AppLogger.h"
+#include "tests/support/TempDir.h"
 
 namespace tw {
 

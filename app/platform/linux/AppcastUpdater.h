@@ -12,12 +12,12 @@
 #include <optional>
 #include <string>
 
+#include "app/core/NotificationHelper.h"
+#include "app/core/UpdaterService.h"
 #include "app/platform/linux/AppcastRelease.h"
 #include "app/platform/linux/UpdateCheckError.h"
 #include "base/Bundle.h"
 #include "base/Observable.h"
-#include "app/core/NotificationHelper.h"
-#include "app/core/UpdaterService.h"
 
 class QNetworkReply;
 

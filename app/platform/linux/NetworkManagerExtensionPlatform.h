@@ -8,8 +8,8 @@
 
 #include "app/platform/linux/NmExtensionPaths.h"
 #include "app/platform/linux/PkexecShell.h"
-#include "base/Bundle.h"
 #include "app/tunnel/SystemExtensionPlatform.h"
+#include "base/Bundle.h"
 
 namespace tw {
 
