@@ -15,6 +15,7 @@
 #include <random>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "base/AppLogger.h"
 #include "base/UnixSocket.h"
@@ -43,6 +44,9 @@ Options:
 
 Environment:
   TW_SKIP_RUNNING_CHECK=1  starts even when another daemon answers on the socket
+  TARNWICKD_STATE=FILE     as --state FILE, unless the option is given
+  TARNWICKD_AUTO_LOGIN_AFTER=SEC
+                           as --auto-login-after SEC, unless the option is given
 )";
 
 constexpr std::string_view kDefaultLogPath = "/var/log/tarnwickd/client.log";
@@ -90,9 +94,29 @@ std::expected<void, std::string> setOption(CommandLine& line, std::string_view n
     return {};
 }
 
-// Options take their value as "--name value" or "--name=value", before or after the command.
+// The helper starts the daemon with the application's arguments only, so whoever runs the helper
+// (a test, the demo) configures the stand-in through the environment the daemon inherits.
+constexpr std::pair<const char*, std::string_view> kEnvironmentOptions[] = {
+    {"TARNWICKD_STATE", "--state"},
+    {"TARNWICKD_AUTO_LOGIN_AFTER", "--auto-login-after"},
+};
+
+std::expected<void, std::string> setFromEnvironment(CommandLine& line) {
+    for (const auto& [variable, option] : kEnvironmentOptions) {
+        const char* value = std::getenv(variable);
+        if (value == nullptr || *value == '\0') continue;
+        if (auto set = setOption(line, option, value); !set) {
+            return std::unexpected(std::string(variable) + ": " + set.error());
+        }
+    }
+    return {};
+}
+
+// Options take their value as "--name value" or "--name=value", before or after the command;
+// they override the environment.
 std::expected<CommandLine, std::string> parseCommandLine(int argc, char** argv) {
     CommandLine line;
+    if (auto set = setFromEnvironment(line); !set) return std::unexpected(set.error());
     for (int index = 1; index < argc; ++index) {
         const std::string_view argument = argv[index];
         if (argument == "--help" || argument == "-h") {
