@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
     });
 
     QSystemTrayIcon tray(probeIcon());
-    QObject::connect(&tray, &QSystemTrayIcon::activated, [&](QSystemTrayIcon::ActivationReason why) {
+    QObject::connect(&tray, &QSystemTrayIcon::activated, [&](auto why) {
         if (why != QSystemTrayIcon::Trigger) return;
         const QRect icon = tray.geometry();
         panel.adjustSize();
