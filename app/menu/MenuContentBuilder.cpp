@@ -116,10 +116,7 @@ std::string MenuContentBuilder::systemExtensionGuideText(const MenuInputs& input
 }
 
 MenuContentBuilder::Rows MenuContentBuilder::helperApprovalRows() const {
-    Rows rows;
-    auto enable = action(MenuRowId::enableHelper, "Enable Helper (Login Items)");
-    enable.margins = {.top = 8, .bottom = 4};
-    rows.push_back(std::move(enable));
+    Rows details;
     const auto& error = inputs_.helperRegistrationError;
     if (error && !error->empty()) {
         MenuRow line;
@@ -130,24 +127,26 @@ MenuContentBuilder::Rows MenuContentBuilder::helperApprovalRows() const {
         line.maxLines = 0;
         line.insets = {.leading = kRowInsetH, .trailing = kRowInsetH};
         line.margins = {.bottom = 6};
-        rows.push_back(std::move(line));
+        details.push_back(std::move(line));
     }
-    rows.push_back(divider());
-    rows.push_back(quitRow());
-    return rows;
+    return loggedOutRows(action(MenuRowId::enableHelper, "Enable Helper (Login Items)"),
+                         std::move(details));
 }
 
 MenuContentBuilder::Rows MenuContentBuilder::loginRows() const {
-    Rows rows;
-    auto login = action(MenuRowId::login, "Login Tarnwick");
-    login.margins = {.top = 8, .bottom = 4};
-    rows.push_back(std::move(login));
+    Rows accounts;
     if (hasSwitchAccountRow(inputs_)) {
-        rows.push_back(divider());
         auto switchAccount = action(MenuRowId::switchAccount, "Switch Account");
         switchAccount.trailingSymbol = MenuSymbol::chevronRight;
-        rows.push_back(std::move(switchAccount));
+        accounts = {divider(), std::move(switchAccount)};
     }
+    return loggedOutRows(action(MenuRowId::login, "Login Tarnwick"), std::move(accounts));
+}
+
+MenuContentBuilder::Rows MenuContentBuilder::loggedOutRows(MenuRow primary, Rows details) const {
+    primary.margins = {.top = 8, .bottom = 4};
+    Rows rows{std::move(primary)};
+    append(rows, std::move(details));
     rows.push_back(divider());
     rows.push_back(quitRow());
     return rows;

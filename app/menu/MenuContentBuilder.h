@@ -29,6 +29,8 @@ private:
 
     Rows helperApprovalRows() const;
     Rows loginRows() const;
+    // The first row of a logged-out panel, what belongs to it, then the quit row.
+    Rows loggedOutRows(MenuRow primary, Rows details) const;
     Rows loggedInRows() const;
     Rows identityRows() const;
     MenuRow statusRow() const;
