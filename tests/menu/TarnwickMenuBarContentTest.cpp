@@ -174,8 +174,6 @@ TEST_F(TarnwickMenuBarContentTest, HelperAwaitingApprovalAsksForItOnceAndShowsWh
     const auto reason = helper_->approveResult.error().description();
     EXPECT_THAT(texts(panel().rows),
                 ElementsAre("Enable Helper (Login Items)", reason, "—", "Quit Tarnwick"));
-    EXPECT_EQ(row(Id::helperRegistrationError).font, FontRole::caption);
-    EXPECT_EQ(row(Id::helperRegistrationError).color, ColorRole::secondary);
     EXPECT_EQ(log_.count("[UI] Helper approval failed: " + reason), 1u);
 
     activate(Id::quit);
@@ -246,9 +244,6 @@ TEST_F(TarnwickMenuBarContentTest, LoggedInShowsIdentityStatusAndAddressesInOrde
                             "DNS: laptop.example.", "Tarnwick IPv4: 100.64.0.1",
                             "Tarnwick IPv6: fd42::1", "Name: Ann", "Email: ann@example.com", "—",
                             "Check for Updates...", "More", "—", "Quit Tarnwick"));
-    EXPECT_EQ(row(Id::account).opacity, 0.65);
-    EXPECT_EQ(row(Id::account).font, FontRole::headline);
-    EXPECT_EQ(row(Id::more).trailingSymbol, MenuSymbol::chevronRight);
 
     const std::vector<std::tuple<Status, StatusDot, std::string>> table{
         {Status::disconnected, StatusDot::gray, "Disconnected"},
@@ -374,7 +369,6 @@ TEST_F(TarnwickMenuBarContentTest, MorePopoverHoldsAccountsAndTheAppsOwnActions)
                 ElementsAre("Switch Account", "a-name", "b-name", "—", "Add Account", "—", "Logout",
                             "—", "About", "Docs", "—", "Export Logs", "—", "Uninstall Tarnwick"));
     EXPECT_EQ(find(panel().morePopover, Id::uninstall)->color, ColorRole::destructive);
-    EXPECT_TRUE(find(panel().morePopover, Id::switchAccountHeading)->semibold);
 
     activate(Id::about);
     activate(Id::docs);
@@ -418,9 +412,7 @@ TEST_F(TarnwickMenuBarContentTest, WhiteLabelBuildsLeaveOutTheProductPages) {
     };
     EXPECT_TRUE(whiteLabel(R"("TWConductorURL":"https://control.example")"));
     EXPECT_FALSE(whiteLabel(R"j("TWConductorURL":"$(TW_CONDUCTOR_URL)")j"));
-    EXPECT_FALSE(whiteLabel(R"("TWConductorURL":"")"));
     EXPECT_FALSE(whiteLabel(R"("TWConductorURL":true)"));
-    EXPECT_FALSE(whiteLabel(""));
 }
 
 TEST_F(TarnwickMenuBarContentTest, DisabledAndHiddenRowsDoNothingAndHoverFollowsThePointer) {
@@ -475,11 +467,6 @@ TEST_F(TarnwickMenuBarContentTest, ExportCopiesBothLogsIntoTheChosenFolderAndOpe
     EXPECT_EQ(log_.count("[UI] Exported logs: app.log, client.log"), 1u);
     EXPECT_TRUE(std::filesystem::exists(chosen.path() / "app.log"));
     EXPECT_TRUE(std::filesystem::exists(chosen.path() / "client.log"));
-}
-
-TEST_F(TarnwickMenuBarContentTest, AppearingAsksForNotificationPermission) {
-    menu().appeared();
-    EXPECT_EQ(notificationService_->authorizationRequests(), 1u);
 }
 
 }  // namespace
