@@ -20,9 +20,11 @@ public:
 
     // The panel became visible.
     virtual void appeared() = 0;
-    // A row was clicked or pressed; profileId names the profile of a profile row.
+    // A row was clicked or pressed; profileId names the profile of a profile row. A row that is
+    // disabled, or not in the panel or an open popover, does nothing.
     virtual void activate(MenuRowId id, const std::string& profileId = {}) = 0;
-    // The pointer entered (true) or left (false) a row.
+    // The pointer entered (true) or left (false) a row. Only action and profile rows highlight;
+    // a row that leaves the panel, or goes with its popover, loses its highlight.
     virtual void setHovering(MenuRowId id, const std::string& profileId, bool hovering) = 0;
     // The platform closed a popover (outside click, Escape).
     virtual void dismissMorePopover() = 0;

@@ -32,7 +32,7 @@ void FakeLocalAPI::getStatus(Completion<DaemonStatus> completion) {
 void FakeLocalAPI::getProfiles(Completion<ProfilesResponse> completion) {
     record("getProfiles");
     std::lock_guard lock(mutex_);
-    auto result = next<ProfilesResponse>(profiles_, ProfilesResponse{});
+    auto result = next<ProfilesResponse>(profiles_, standingProfiles_);
     answers_.start([completion, result] { completion(result); });
 }
 
@@ -77,6 +77,11 @@ void FakeLocalAPI::scriptStatus(std::expected<DaemonStatus, LocalAPIError> resul
 void FakeLocalAPI::scriptProfiles(std::expected<ProfilesResponse, LocalAPIError> result) {
     std::lock_guard lock(mutex_);
     profiles_.push_back(std::move(result));
+}
+
+void FakeLocalAPI::setStandingProfiles(ProfilesResponse response) {
+    std::lock_guard lock(mutex_);
+    standingProfiles_ = std::move(response);
 }
 
 void FakeLocalAPI::scriptLogin(std::expected<std::string, LocalAPIError> result) {

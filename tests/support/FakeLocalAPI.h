@@ -30,6 +30,8 @@ public:
 
     void scriptStatus(std::expected<DaemonStatus, LocalAPIError> result);
     void scriptProfiles(std::expected<ProfilesResponse, LocalAPIError> result);
+    // The profile list given once the scripted answers are spent (at first, an empty one).
+    void setStandingProfiles(ProfilesResponse response);
     void scriptLogin(std::expected<std::string, LocalAPIError> result);
     // For "switchProfile", "switchToEmptyProfile", "setWantRunning" and "triggerLogin".
     void scriptVoid(const std::string& operation, std::expected<void, LocalAPIError> result);
@@ -50,6 +52,7 @@ private:
     std::vector<std::string> calls_;
     std::deque<std::expected<DaemonStatus, LocalAPIError>> statuses_;
     std::deque<std::expected<ProfilesResponse, LocalAPIError>> profiles_;
+    ProfilesResponse standingProfiles_;
     std::deque<std::expected<std::string, LocalAPIError>> logins_;
     std::map<std::string, std::deque<std::expected<void, LocalAPIError>>> voids_;
     AnswerThreads answers_;
