@@ -33,3 +33,20 @@ function(tw_bundle_resource target)
     COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${target}> ${TW_BUNDLE_DIR}/Resources/
     VERBATIM)
 endfunction()
+
+# The node daemon and its CLI in the bundle: the stand-ins built here, or the product's programs
+# when given (a package of the product names both).
+set(TW_NODE_DAEMON "" CACHE FILEPATH "The node daemon tarnwickd to bundle; empty for the stand-in")
+set(TW_NODE_CLI "" CACHE FILEPATH "The node daemon's CLI tarnwick to bundle; empty for the stand-in")
+function(tw_bundle_node_program target program)
+  if(program STREQUAL "")
+    tw_bundle_resource(${target})
+    install(TARGETS ${target} RUNTIME DESTINATION lib/tarnwick/Resources)
+    return()
+  endif()
+  if(NOT EXISTS "${program}")
+    message(FATAL_ERROR "No such program to bundle as ${target}: ${program}")
+  endif()
+  configure_file(${program} ${TW_BUNDLE_DIR}/Resources/${target} COPYONLY)
+  install(PROGRAMS ${TW_BUNDLE_DIR}/Resources/${target} DESTINATION lib/tarnwick/Resources)
+endfunction()
