@@ -33,3 +33,12 @@ function(tw_bundle_resource target)
     COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${target}> ${TW_BUNDLE_DIR}/Resources/
     VERBATIM)
 endfunction()
+
+# The status-bar icon asset "menu_icon": in the bundle for runs from the build tree, and as a
+# symbolic icon in the hicolor theme, which tray hosts recolour for their bar.
+set(TW_MENU_ICON ${PROJECT_SOURCE_DIR}/packaging/icons/menu_icon.svg)
+set(TW_MENU_ICON_THEME_NAME "com.tarnwick.desktop-symbolic")
+configure_file(${TW_MENU_ICON} ${TW_BUNDLE_DIR}/Resources/menu_icon.svg COPYONLY)
+install(FILES ${TW_MENU_ICON} DESTINATION lib/tarnwick/Resources)
+install(FILES ${TW_MENU_ICON} DESTINATION share/icons/hicolor/scalable/status
+        RENAME ${TW_MENU_ICON_THEME_NAME}.svg)
