@@ -46,8 +46,10 @@ void NotificationHelper::requestAuthorization() {
     });
 }
 
-void NotificationHelper::show(std::string title, std::string body) {
-    NotificationService::Request request{randomUuid(), std::move(title), std::move(body)};
+void NotificationHelper::show(std::string title, std::string body,
+                              std::string_view identifierPrefix) {
+    NotificationService::Request request{std::string(identifierPrefix) + randomUuid(),
+                                         std::move(title), std::move(body)};
     service_->authorizationStatus([post = poster(), request = std::move(request)](bool authorized) {
         post(
             [authorized, request](NotificationHelper& self) { self.deliver(authorized, request); });

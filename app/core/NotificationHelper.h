@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "app/core/NotificationService.h"
 #include "base/AppLogger.h"
@@ -21,10 +22,10 @@ class NotificationHelper : public std::enable_shared_from_this<NotificationHelpe
     // Asks for permission once at launch. An error is logged ("App"); a refusal is not.
     void requestAuthorization();
 
-    // Posts one notification with a new random UUID as its identifier and returns at once. Without
-    // permission a permission request goes first; its answer is neither waited for nor used, and
-    // the notification is added all the same.
-    void show(std::string title, std::string body);
+    // Posts one notification with `identifierPrefix` and a new random UUID as its identifier and
+    // returns at once. Without permission a permission request goes first; its answer is neither
+    // waited for nor used, and the notification is added all the same.
+    void show(std::string title, std::string body, std::string_view identifierPrefix = {});
 
   private:
     MainPoster<NotificationHelper> poster();

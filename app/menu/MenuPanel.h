@@ -7,7 +7,8 @@
 namespace tw {
 
 // The whole panel at one moment: its rows, the rows of both popovers (computed whether or not
-// they are open) and which popover or confirmation is presented.
+// they are open) and which popover or confirmation is presented. Rows stack with no spacing of
+// their own: every gap, a popover's padding included, is in the rows' margins.
 struct MenuPanel {
     std::vector<MenuRow> rows;
     std::vector<MenuRow> morePopover;

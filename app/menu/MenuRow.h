@@ -73,7 +73,7 @@ struct MenuRow {
     bool semibold = false;
     ColorRole color = ColorRole::primary;
     double opacity = 1.0;
-    int maxLines = 1;
+    int maxLines = 1;  // 0: wraps without limit; on the warning row, the guide text's limit
     MenuInsets margins;  // space outside the row
     MenuInsets insets;   // space inside the row, around its content
     StatusDot dot = StatusDot::none;
