@@ -42,7 +42,7 @@ void MenuInfoLabel::apply() {
     color.setAlphaF(color.alphaF() * row_.opacity);
     palette.setColor(QPalette::WindowText, color);
     setPalette(palette);
-    setWordWrap(row_.maxLines > 1);
+    setWordWrap(row_.maxLines != 1);
     setAccessibleName(QString::fromStdString(row_.text));
     elide();
     updateGeometry();

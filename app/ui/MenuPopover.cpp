@@ -9,8 +9,8 @@
 namespace tw {
 namespace {
 
+// Room beside the rows for their rounded highlight; the rows carry every vertical gap.
 constexpr int horizontalPadding = 5;
-constexpr int rowSpacing = 2;
 
 }  // namespace
 
@@ -19,9 +19,8 @@ MenuPopover::MenuPopover(MenuRowList::Handlers handlers, std::function<void()> h
     // A click on the popover's own row closes the popover and must not open it again.
     setAttribute(Qt::WA_NoMouseReplay);
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(horizontalPadding, verticalInset, horizontalPadding, verticalInset);
+    layout->setContentsMargins(horizontalPadding, 0, horizontalPadding, 0);
     layout->addWidget(rows_);
-    rows_->setSpacing(rowSpacing);
     setFixedWidth(contentWidth + 2 * horizontalPadding);
 }
 

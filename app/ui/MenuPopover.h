@@ -15,7 +15,6 @@ class MenuPopover final : public RoundedPopup {
 
 public:
     static constexpr int contentWidth = 260;
-    static constexpr int verticalInset = 12;
 
     MenuPopover(MenuRowList::Handlers handlers, std::function<void()> hidden, QWidget* parent = nullptr);
 

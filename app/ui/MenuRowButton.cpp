@@ -58,7 +58,8 @@ int MenuRowButton::detailHeight(int width) const {
     const QFontMetrics metrics(theme_.font(FontRole::caption));
     const QRect bounds = metrics.boundingRect(QRect(0, 0, std::max(1, width), 10000),
                                               Qt::TextWordWrap, QString::fromStdString(row_.detail));
-    return std::min(bounds.height(), metrics.lineSpacing() * std::max(1, row_.maxLines));
+    if (row_.maxLines <= 0) return bounds.height();
+    return std::min(bounds.height(), metrics.lineSpacing() * row_.maxLines);
 }
 
 MenuRowButton::Geometry MenuRowButton::geometryFor(int width) const {

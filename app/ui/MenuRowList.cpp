@@ -86,8 +86,6 @@ void MenuRowList::setTheme(const PanelTheme& theme) {
     for (QWidget* widget : widgets_) visitRowWidget(widget, [&theme](auto& w) { w.setTheme(theme); });
 }
 
-void MenuRowList::setSpacing(int spacing) { layout_->setSpacing(spacing); }
-
 QWidget* MenuRowList::widgetFor(MenuRowId id, const std::string& profileId) const {
     for (std::size_t i = 0; i < rows_.size(); ++i) {
         if (rows_[i].id == id && rows_[i].profileId == profileId) return widgets_[i];

@@ -31,7 +31,6 @@ public:
 
     void setRows(const std::vector<MenuRow>& rows);
     void setTheme(const PanelTheme& theme);
-    void setSpacing(int spacing);
 
     // The widget of the row, or null.
     QWidget* widgetFor(MenuRowId id, const std::string& profileId = {}) const;

@@ -9,7 +9,8 @@
 namespace tw {
 namespace {
 
-constexpr int padding = 5;
+// Room beside the rows for their rounded highlight; the rows carry every vertical gap.
+constexpr int horizontalPadding = 5;
 
 QRect globalRect(const QWidget& widget) { return {widget.mapToGlobal(QPoint(0, 0)), widget.size()}; }
 
@@ -30,7 +31,7 @@ PanelWindow::PanelWindow(std::shared_ptr<MenuPanelModel> model, QWidget* parent)
     more_->setAccessibleName(QStringLiteral("More"));
     switchAccount_->setAccessibleName(QStringLiteral("Switch Account"));
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(padding, padding, padding, padding);
+    layout->setContentsMargins(horizontalPadding, 0, horizontalPadding, 0);
     layout->addWidget(rows_);
     setFixedWidth(panelWidth);
     subscription_ = model_->subscribe([this](const MenuPanel& panel) { render(panel); });
@@ -100,6 +101,8 @@ void PanelWindow::showAt(const QRect& anchor) {
     show();
     raise();
     activateWindow();
+    // A popover still presented from before opens again with the panel.
+    render(model_->panel());
 }
 
 void PanelWindow::showAsWindow() {
@@ -108,6 +111,7 @@ void PanelWindow::showAsWindow() {
     show();
     raise();
     activateWindow();
+    render(model_->panel());
 }
 
 void PanelWindow::place() {

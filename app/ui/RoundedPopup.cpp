@@ -44,9 +44,10 @@ void RoundedPopup::setTheme(const PanelTheme& theme) {
 }
 
 bool RoundedPopup::compositorRunning() {
-    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    if (!x11) return true;
-    xcb_connection_t* connection = x11->connection();
+    if (QGuiApplication::platformName() != QStringLiteral("xcb")) return true;
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
+    if (!connection) return true;
     static constexpr const char* selection = "_NET_WM_CM_S0";
     const XcbReply<xcb_intern_atom_reply_t> atom(
         xcb_intern_atom_reply(connection,
