@@ -15,7 +15,8 @@ constexpr int dotSpacing = 6;
 MenuInfoLabel::MenuInfoLabel(const MenuRow& row, const PanelTheme& theme, QWidget* parent)
     : QLabel(parent), row_(row), theme_(theme) {
     setTextFormat(Qt::PlainText);
-    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Minimum);
+    setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     apply();
 }
 

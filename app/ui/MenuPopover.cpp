@@ -19,6 +19,8 @@ MenuPopover::MenuPopover(MenuRowList::Handlers handlers, std::function<void()> h
     // A click on the popover's own row closes the popover and must not open it again.
     setAttribute(Qt::WA_NoMouseReplay);
     auto* layout = new QVBoxLayout(this);
+    // The height comes from fitHeight(), at the window's fixed width.
+    layout->setSizeConstraint(QLayout::SetNoConstraint);
     layout->setContentsMargins(horizontalPadding, 0, horizontalPadding, 0);
     layout->addWidget(rows_);
     setFixedWidth(contentWidth + 2 * horizontalPadding);
@@ -30,7 +32,7 @@ void MenuPopover::setTheme(const PanelTheme& theme) {
 }
 
 void MenuPopover::showBeside(const QRect& panel, const QRect& row) {
-    adjustSize();
+    fitHeight();
     const QScreen* screen = QGuiApplication::screenAt(row.center());
     if (!screen) screen = QGuiApplication::primaryScreen();
     move(PanelPlacement::popoverPosition(panel, row, size(), screen->availableGeometry()));

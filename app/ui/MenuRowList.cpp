@@ -29,6 +29,8 @@ MenuRowList::MenuRowList(const PanelTheme& theme, Handlers handlers, QWidget* pa
     : QWidget(parent), layout_(new QVBoxLayout(this)), theme_(theme), handlers_(std::move(handlers)) {
     layout_->setContentsMargins(0, 0, 0, 0);
     layout_->setSpacing(0);
+    // Rows keep their own heights; any height to spare stays below the last row.
+    layout_->addStretch(1);
     setFocusPolicy(Qt::StrongFocus);
 }
 
@@ -48,7 +50,7 @@ void MenuRowList::setRows(const std::vector<MenuRow>& rows) {
     rows_ = rows;
     for (const MenuRow& row : rows) {
         widgets_.push_back(create(row));
-        layout_->addWidget(widgets_.back());
+        layout_->insertWidget(static_cast<int>(widgets_.size()) - 1, widgets_.back());
     }
     updateGeometry();
 }

@@ -31,6 +31,8 @@ PanelWindow::PanelWindow(std::shared_ptr<MenuPanelModel> model, QWidget* parent)
     more_->setAccessibleName(QStringLiteral("More"));
     switchAccount_->setAccessibleName(QStringLiteral("Switch Account"));
     auto* layout = new QVBoxLayout(this);
+    // The height comes from fitHeight(), at the window's fixed width.
+    layout->setSizeConstraint(QLayout::SetNoConstraint);
     layout->setContentsMargins(horizontalPadding, 0, horizontalPadding, 0);
     layout->addWidget(rows_);
     setFixedWidth(panelWidth);
@@ -56,7 +58,7 @@ void PanelWindow::render(const MenuPanel& panel) {
     rows_->setRows(panel.rows);
     more_->rows().setRows(panel.morePopover);
     switchAccount_->rows().setRows(panel.switchAccountPopover);
-    adjustSize();
+    fitHeight();
     if (isVisible() && presentation() == Presentation::popup) place();
     syncPopover(*more_, panel.isMorePopoverPresented, MenuRowId::more);
     syncPopover(*switchAccount_, panel.isSwitchAccountPopoverPresented, MenuRowId::switchAccount);
@@ -96,7 +98,7 @@ void PanelWindow::syncConfirmation(bool shown) {
 void PanelWindow::showAt(const QRect& anchor) {
     if (presentation() != Presentation::popup) setPresentation(Presentation::popup);
     anchor_ = anchor;
-    adjustSize();
+    fitHeight();
     place();
     show();
     raise();
@@ -107,7 +109,7 @@ void PanelWindow::showAt(const QRect& anchor) {
 
 void PanelWindow::showAsWindow() {
     if (presentation() != Presentation::window) setPresentation(Presentation::window);
-    adjustSize();
+    fitHeight();
     show();
     raise();
     activateWindow();

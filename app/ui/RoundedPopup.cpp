@@ -5,6 +5,7 @@
 #include <memory>
 
 #include <QGuiApplication>
+#include <QLayout>
 #include <QPainter>
 #include <QPainterPath>
 #include <QRegion>
@@ -59,6 +60,13 @@ bool RoundedPopup::compositorRunning() {
         xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, atom->atom), nullptr),
         &std::free);
     return owner && owner->owner != XCB_NONE;
+}
+
+void RoundedPopup::fitHeight() {
+    // Layouts cache heights per width; a theme or row change may not have reached those caches yet.
+    for (QLayout* layout : findChildren<QLayout*>()) layout->invalidate();
+    const int height = hasHeightForWidth() ? heightForWidth(width()) : sizeHint().height();
+    resize(width(), height);
 }
 
 void RoundedPopup::showEvent(QShowEvent* event) {

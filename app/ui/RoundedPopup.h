@@ -27,6 +27,9 @@ public:
     static constexpr int cornerRadius = 10;
 
 protected:
+    // Takes exactly the height its rows need at its width (wrapped lines included).
+    void fitHeight();
+
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
