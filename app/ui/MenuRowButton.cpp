@@ -53,13 +53,16 @@ bool MenuRowButton::hasLeadingColumn() const {
            row_.dot != StatusDot::none;
 }
 
+int MenuRowButton::wrappedHeight(const QFontMetrics& metrics, int width, const QString& text) {
+    return metrics.boundingRect(QRect(0, 0, std::max(1, width), 10000), Qt::TextWordWrap, text).height();
+}
+
 int MenuRowButton::detailHeight(int width) const {
     if (row_.detail.empty()) return 0;
     const QFontMetrics metrics(theme_.font(FontRole::caption));
-    const QRect bounds = metrics.boundingRect(QRect(0, 0, std::max(1, width), 10000),
-                                              Qt::TextWordWrap, QString::fromStdString(row_.detail));
-    if (row_.maxLines <= 0) return bounds.height();
-    return std::min(bounds.height(), metrics.lineSpacing() * row_.maxLines);
+    const int height = wrappedHeight(metrics, width, QString::fromStdString(row_.detail));
+    if (row_.maxLines <= 0) return height;
+    return std::min(height, metrics.lineSpacing() * row_.maxLines);
 }
 
 MenuRowButton::Geometry MenuRowButton::geometryFor(int width) const {
@@ -70,8 +73,9 @@ MenuRowButton::Geometry MenuRowButton::geometryFor(int width) const {
     int x = m.leading + in.leading;
     int right = m.leading + boxWidth - in.trailing;
     const int top = m.top + in.top;
-    const int lineHeight = std::max(QFontMetrics(theme_.font(row_.font, row_.semibold)).height(),
-                                    row_.kind == MenuRowKind::systemExtensionWarning ? symbolColumn : 0);
+    const QFontMetrics metrics(theme_.font(row_.font, row_.semibold));
+    const bool warning = row_.kind == MenuRowKind::systemExtensionWarning;
+    const int lineHeight = std::max(metrics.height(), warning ? symbolColumn : 0);
     if (hasLeadingColumn()) {
         g.leading = QRect(x, top, symbolColumn, lineHeight);
         x += symbolColumn + columnSpacing;
@@ -80,10 +84,13 @@ MenuRowButton::Geometry MenuRowButton::geometryFor(int width) const {
         g.trailing = QRect(right - symbolColumn, top, symbolColumn, lineHeight);
         right -= symbolColumn + columnSpacing;
     }
-    g.text = QRect(x, top, std::max(0, right - x), lineHeight);
-    int contentHeight = lineHeight;
+    // The warning's title wraps rather than lose its end; other rows are one line.
+    const int textWidth = std::max(0, right - x);
+    const int textHeight = warning ? std::max(lineHeight, wrappedHeight(metrics, textWidth, text())) : lineHeight;
+    g.text = QRect(x, top, textWidth, textHeight);
+    int contentHeight = textHeight;
     if (!row_.detail.empty()) {
-        g.detail = QRect(x, top + lineHeight + detailSpacing, g.text.width(), detailHeight(g.text.width()));
+        g.detail = QRect(x, top + textHeight + detailSpacing, g.text.width(), detailHeight(g.text.width()));
         contentHeight += detailSpacing + g.detail.height();
     }
     g.box = QRect(m.leading, m.top, boxWidth, in.top + contentHeight + in.bottom);
@@ -116,8 +123,12 @@ void MenuRowButton::paintEvent(QPaintEvent*) {
     const QFont font = theme_.font(row_.font, row_.semibold);
     painter.setFont(font);
     painter.setPen(theme_.color(row_.color));
-    const QString text = QFontMetrics(font).elidedText(this->text(), Qt::ElideRight, g.text.width());
-    painter.drawText(g.text, Qt::AlignLeft | Qt::AlignVCenter, text);
+    if (row_.kind == MenuRowKind::systemExtensionWarning) {
+        painter.drawText(g.text, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap, text());
+    } else {
+        painter.drawText(g.text, Qt::AlignLeft | Qt::AlignVCenter,
+                         QFontMetrics(font).elidedText(text(), Qt::ElideRight, g.text.width()));
+    }
     if (!g.detail.isEmpty()) {
         painter.setFont(theme_.font(FontRole::caption));
         painter.setPen(theme_.secondary);

@@ -47,6 +47,7 @@ private:
 
     Geometry geometryFor(int width) const;
     int detailHeight(int width) const;
+    static int wrappedHeight(const QFontMetrics& metrics, int width, const QString& text);
     bool hasLeadingColumn() const;
     void paintSymbols(QPainter& painter, const Geometry& geometry) const;
 

@@ -35,11 +35,11 @@ TrayStatusItem::~TrayStatusItem() = default;
 void TrayStatusItem::setupMenuBar() {
     logger_->log("App", "Setting up Menu Bar...");
     tray_ = std::make_unique<QSystemTrayIcon>();
-    updateStatusItemIcon();
     connect(tray_.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Trigger) togglePopover();
     });
     panel_ = std::make_unique<PanelWindow>(model_);
+    // Themes the panel and applies the icon in the colour that goes with it.
     applyTheme();
     subscription_ = model_->subscribe([this](const MenuPanel& panel) { tray_->setToolTip(toolTipFor(panel)); });
     tray_->setToolTip(toolTipFor(model_->panel()));

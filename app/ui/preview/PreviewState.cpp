@@ -1,5 +1,7 @@
 #include "app/ui/preview/PreviewState.h"
 
+#include <algorithm>
+
 namespace tw {
 namespace {
 
@@ -95,6 +97,12 @@ std::vector<PreviewState> PreviewState::all() {
     states.push_back(state("no-tray-window", loggedIn(VPNConnectionStatus::connected), {},
                            Shows::windowWithoutTray));
     return states;
+}
+
+PreviewState PreviewState::named(const std::string& name) {
+    const auto states = all();
+    const auto found = std::find_if(states.begin(), states.end(), [&](const auto& s) { return s.name == name; });
+    return found == states.end() ? PreviewState{} : *found;
 }
 
 }  // namespace tw

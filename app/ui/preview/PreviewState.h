@@ -19,6 +19,8 @@ struct PreviewState {
 
     // Every state of the panel, the popovers, the confirmation and the window without a tray.
     static std::vector<PreviewState> all();
+    // The state of that name; an empty panel state when there is none.
+    static PreviewState named(const std::string& name);
 };
 
 }  // namespace tw
