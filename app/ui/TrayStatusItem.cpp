@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCursor>
 
+#include "app/ui/ApplicationAccessible.h"
 #include "app/ui/StatusIconFactory.h"
 
 namespace tw {
@@ -34,6 +35,7 @@ TrayStatusItem::~TrayStatusItem() = default;
 
 void TrayStatusItem::setupMenuBar() {
     logger_->log("App", "Setting up Menu Bar...");
+    ApplicationAccessible::install();
     tray_ = std::make_unique<QSystemTrayIcon>();
     connect(tray_.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Trigger) togglePopover();

@@ -14,10 +14,14 @@ UninstallConfirmation::UninstallConfirmation(std::function<void(bool)> answered,
     auto* uninstall = addButton(QStringLiteral("Uninstall"), QMessageBox::DestructiveRole);
     cancel_ = addButton(QMessageBox::Cancel);
     uninstall_ = uninstall;
-    // Destructive actions are red, as the platform's destructive buttons are elsewhere.
+    // Destructive actions are red, as the platform's destructive buttons are elsewhere; a lighter
+    // red on a dark button.
     QPalette palette = uninstall->palette();
-    palette.setColor(QPalette::ButtonText, QColor(215, 0, 21));
+    const bool darkButton = palette.color(QPalette::Button).lightness() < 128;
+    palette.setColor(QPalette::ButtonText, darkButton ? QColor(255, 120, 110) : QColor(215, 0, 21));
     uninstall->setPalette(palette);
+    // The message reads better on two lines than on four.
+    setStyleSheet(QStringLiteral("QLabel#qt_msgbox_informativelabel { min-width: 320px; }"));
     setDefaultButton(qobject_cast<QPushButton*>(cancel_));
     setEscapeButton(cancel_);
     setWindowModality(Qt::NonModal);

@@ -12,6 +12,7 @@
 #include <QTest>
 
 #include "app/menu/MenuContentBuilder.h"
+#include "app/ui/ApplicationAccessible.h"
 #include "app/ui/MenuInfoLabel.h"
 #include "app/ui/preview/PreviewPanelModel.h"
 #include "app/ui/preview/PreviewState.h"
@@ -142,6 +143,14 @@ TEST_F(PanelWindowTest, RowsAreNamedPushButtonsAndInformationLinesAreLabels) {
     ASSERT_NE(status, nullptr);
     EXPECT_EQ(status->role(), QAccessible::StaticText);
     EXPECT_EQ(status->text(QAccessible::Name), QStringLiteral("Connected"));
+    // The panel is a popup, which Qt leaves out of the application's children.
+    ApplicationAccessible::install();
+    QAccessibleInterface* application = QAccessible::queryAccessibleInterface(qApp);
+    ASSERT_NE(application, nullptr);
+    QAccessibleInterface* panel = QAccessible::queryAccessibleInterface(panel_.get());
+    const int index = application->indexOfChild(panel);
+    ASSERT_GE(index, 0);
+    EXPECT_EQ(application->child(index), panel);
     // Pressing through accessibility is a click.
     actions->doAction(QAccessibleActionInterface::pressAction());
     EXPECT_TRUE(QTest::qWaitFor([this] { return !model_->activations.empty(); }, 2000));
