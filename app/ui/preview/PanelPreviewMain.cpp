@@ -1,8 +1,10 @@
 // Renders the panel offscreen in every state a user can meet, in light and dark, into PNG files,
-// and prints their paths. Used by scripts/screenshots.
+// and prints their paths. Used by scripts/screenshots. With "--tray STATE" it runs the tray icon
+// and its panel in that state instead, printing each activated row (the tray's interface test).
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include <QApplication>
@@ -13,6 +15,8 @@
 #include <QStyleFactory>
 
 #include "app/ui/PanelWindow.h"
+#include "app/ui/TrayStatusItem.h"
+#include "base/Bundle.h"
 #include "app/ui/preview/PreviewPanelModel.h"
 #include "app/ui/preview/PreviewState.h"
 
@@ -89,15 +93,34 @@ QImage render(const PreviewState& state, bool dark) {
     return image;
 }
 
+int runTray(const std::string& name) {
+    const PreviewState state = PreviewState::named(name);
+    auto model = std::make_shared<tw::PreviewPanelModel>(state.inputs, state.view);
+    auto logger = std::make_shared<tw::AppLogger>("/dev/null", [](const std::string& line) {
+        std::printf("%s\n", line.c_str());
+        std::fflush(stdout);
+    });
+    tw::TrayStatusItem item(model, logger, tw::Bundle::locateRoot() / "Resources" / "menu_icon.svg",
+                            [](const std::string& title, const std::string&) {
+                                std::printf("notification: %s\n", title.c_str());
+                                std::fflush(stdout);
+                            });
+    item.setupMenuBar();
+    std::printf("ready\n");
+    std::fflush(stdout);
+    return QApplication::exec();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     QFont font = QApplication::font();
     font.setPointSizeF(10);
     QApplication::setFont(font);
+    if (argc > 2 && std::string(argv[1]) == "--tray") return runTray(argv[2]);
     const std::filesystem::path folder = argc > 1 ? argv[1] : "build/screenshots";
     std::filesystem::create_directories(folder);
     int failures = 0;

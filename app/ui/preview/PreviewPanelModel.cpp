@@ -29,6 +29,7 @@ void PreviewPanelModel::activate(MenuRowId id, const std::string& profileId) {
         break;
     default:
         std::printf("activated row %d %s\n", static_cast<int>(id), profileId.c_str());
+        std::fflush(stdout);
         return;
     }
     rebuild();
