@@ -96,23 +96,20 @@ void PanelWindow::syncConfirmation(bool shown) {
 }
 
 void PanelWindow::showAt(const QRect& anchor) {
-    if (presentation() != Presentation::popup) setPresentation(Presentation::popup);
     anchor_ = anchor;
+    present(Presentation::popup);
+}
+
+void PanelWindow::showAsWindow() { present(Presentation::window); }
+
+void PanelWindow::present(Presentation presentation) {
+    if (this->presentation() != presentation) setPresentation(presentation);
     fitHeight();
-    place();
+    if (presentation == Presentation::popup) place();
     show();
     raise();
     activateWindow();
     // A popover still presented from before opens again with the panel.
-    render(model_->panel());
-}
-
-void PanelWindow::showAsWindow() {
-    if (presentation() != Presentation::window) setPresentation(Presentation::window);
-    fitHeight();
-    show();
-    raise();
-    activateWindow();
     render(model_->panel());
 }
 

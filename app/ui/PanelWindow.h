@@ -44,6 +44,7 @@ private:
     void render(const MenuPanel& panel);
     void syncPopover(MenuPopover& popover, bool presented, MenuRowId anchorRow);
     void syncConfirmation(bool shown);
+    void present(Presentation presentation);
     void place();
 
     const std::shared_ptr<MenuPanelModel> model_;
