@@ -27,12 +27,12 @@ void AppViewState::uninstall() {
 void AppViewState::runPrivilegedCleanup(std::function<void(bool)> completion) {
     const auto commandLine = UninstallCommands::commandLine(peers_.packageInstalled);
     peers_.privilegedShell->runAsRoot(
-        commandLine, [poster = onMain(), completion](std::expected<void, std::string> result) {
+        commandLine, [poster = onMain(), completion](std::expected<void, PrivilegedShell::Failure> result) {
             poster([result, completion](AppViewState& self) {
                 if (result) {
                     self.log("Privileged cleanup completed");
                 } else {
-                    self.log("Privileged cleanup error: " + result.error());
+                    self.log("Privileged cleanup error: " + result.error().description);
                 }
                 completion(result.has_value());
             });

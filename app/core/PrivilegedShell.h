@@ -10,7 +10,12 @@ namespace tw {
 // the user meanwhile.
 class PrivilegedShell {
 public:
-    using Completion = std::function<void(std::expected<void, std::string>)>;
+    struct Failure {
+        // The prompt was dismissed or the authorisation refused, rather than a failure to run.
+        bool dismissed = false;
+        std::string description;
+    };
+    using Completion = std::function<void(std::expected<void, Failure>)>;
 
     virtual ~PrivilegedShell() = default;
 

@@ -121,7 +121,7 @@ TEST_F(AppViewStateUninstallTest, ADismissedPromptChangesNothingAndTheAppKeepsRu
     settle();
     ASSERT_THAT(shell_->commandLines, ElementsAre(UninstallCommands::commandLine(false)));
     // The answer comes from the prompt's thread; nothing happens until the main queue runs it.
-    shell_->answer(0, std::unexpected(std::string("Authorisation dismissed")));
+    shell_->answer(0, std::unexpected(PrivilegedShell::Failure{true, "Authorisation dismissed"}));
     EXPECT_THAT(stateLines(), ElementsAre("uninstall called"));
     settle();
 

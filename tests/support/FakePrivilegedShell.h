@@ -17,7 +17,7 @@ public:
     }
 
     // Answers the command line run `index`-th.
-    void answer(std::size_t index, std::expected<void, std::string> result) {
+    void answer(std::size_t index, std::expected<void, Failure> result) {
         completions_.at(index)(std::move(result));
     }
 
