@@ -206,7 +206,7 @@ int run(int argc, char** argv) {
     });
 
     // Quit, SIGTERM (also the end of the desktop session), SIGINT and SIGHUP all end here.
-    const TerminationSignals signals([] { QCoreApplication::quit(); });
+    const TerminationSignals terminationSignals([] { QCoreApplication::quit(); });
     QObject::connect(&application, &QCoreApplication::aboutToQuit,
                      [delegate] { delegate->applicationWillTerminate(); });
 
