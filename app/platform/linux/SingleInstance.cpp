@@ -83,7 +83,8 @@ void SingleInstance::open(const QStringList& uris) {
             pendingUrls_.push_back(uri.toStdString());
         }
     }
-    remoteActivation();
+    // The URL handler decides whether a link shows the panel.
+    didBecomeActive();
 }
 
 void SingleInstance::remoteActivation() {

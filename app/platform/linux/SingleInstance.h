@@ -45,8 +45,7 @@ public:
     // Reports the application as active from elsewhere (the panel shown).
     void didBecomeActive();
 
-    // Runs on each Activate or Open from the bus, after the became-active observers (shows the
-    // panel).
+    // Runs on each Activate from the bus, after the became-active observers (shows the panel).
     std::function<void()> onRemoteActivation;
 
 private:
