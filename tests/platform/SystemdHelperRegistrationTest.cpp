@@ -216,7 +216,7 @@ TEST_F(SystemdHelperRegistrationTest, AsksForTheStateOfTheHelpersSocketWithoutIn
 }
 
 TEST_F(SystemdHelperRegistrationTest, AsksAboutTheUnitItWasGiven) {
-    registration_ = std::make_unique<SystemdHelperRegistration>(connection_, "other.socket");
+    registration_ = std::make_unique<SystemdHelperRegistration>(connection_, "other.socket", rootShell_);
     systemd_->states["other.socket"] = "enabled";
     EXPECT_EQ(status(), HelperRegistrationStatus::enabled);
     EXPECT_EQ(systemd_->calls()[0].arguments, QVariantList{"other.socket"});
