@@ -26,9 +26,9 @@ public:
     struct Config {
         std::string hostName;  // made into a DNS label
         std::string conductorHost = "login.tarnwick.example";
-        std::uint64_t seed = 0;  // of the ids, keys and login URLs
         // Where login URLs point, followed by a token; empty for the conductor's address.
-        std::string loginUrlBase;
+        std::string loginUrlBase = {};
+        std::uint64_t seed = 0;  // of the ids, keys and login URLs
     };
 
     // What survives a restart.

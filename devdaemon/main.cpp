@@ -61,7 +61,7 @@ struct CommandLine {
     std::string socketPath = "/var/run/tarnwickd.socket";
     std::optional<std::string> statePath;
     std::optional<std::string> logPath;
-    std::optional<double> autoLoginAfter;  // 1.0 unless given, or 0 without the login page
+    std::optional<double> autoLoginAfter;  // when given
     std::string conductorHost = StandInState::Config{}.conductorHost;
     std::string signalHost;
 };
@@ -219,8 +219,8 @@ int runDaemon(const CommandLine& line) {
         }
         pageListener = std::move(*listening);
     }
-    StandInState state({hostName(), line.conductorHost, randomSeed(),
-                        pageListener ? pageListener->loginUrlBase : std::string()},
+    StandInState state({hostName(), line.conductorHost,
+                        pageListener ? pageListener->loginUrlBase : std::string(), randomSeed()},
                        std::move(saved));
     // With the page, a login waits for its form unless a delay was asked for.
     const auto autoLoginAfter =

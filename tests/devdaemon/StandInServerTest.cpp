@@ -289,8 +289,9 @@ std::string pageExchange(const std::string& url, std::string_view method, std::s
 TEST(StandInLoginPage, LogsTheNodeInFromAPostedFormAndTheStreamReportsIt) {
     auto listener = LoginPageServer::listen(0);
     ASSERT_TRUE(listener.has_value()) << listener.error();
-    StandInLocalAPI api(StandInState({.hostName = "box", .seed = 7,
-                                      .loginUrlBase = listener->loginUrlBase}),
+    StandInLocalAPI api(StandInState({.hostName = "box",
+                                      .loginUrlBase = listener->loginUrlBase,
+                                      .seed = 7}),
                         {.autoLoginAfter = std::nullopt, .startingFor = 0.01,
                          .stateFile = std::nullopt},
                         [](std::string_view) {});
