@@ -54,9 +54,16 @@ TEST_F(APkexecShellRun, RunsTheScriptThroughPkexec) {
 }
 
 TEST_F(APkexecShellRun, TellsADismissedPromptFromAFailure) {
-    for (const auto* status : {"126", "127"}) {
-        ScopedEnv exit("EXIT", status);
-        EXPECT_EQ(runAndWait("true").outcome, PkexecShell::Outcome::dismissed) << status;
+    {
+        ScopedEnv exit("EXIT", "126");
+        EXPECT_EQ(runAndWait("true").outcome, PkexecShell::Outcome::dismissed);
+    }
+    {
+        // Not authorised, or no authentication agent: a failure the user must be told about.
+        ScopedEnv exit("EXIT", "127");
+        const auto refused = runAndWait("true");
+        EXPECT_EQ(refused.outcome, PkexecShell::Outcome::failed);
+        EXPECT_EQ(refused.exitCode, 127);
     }
     const auto failed = runAndWait("echo oops >&2; exit 4");
     EXPECT_EQ(failed.outcome, PkexecShell::Outcome::failed);
