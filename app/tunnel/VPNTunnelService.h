@@ -10,6 +10,7 @@
 #include "base/Bundle.h"
 #include "base/MainPoster.h"
 #include "base/Observable.h"
+#include "base/SequenceChecker.h"
 
 namespace tw {
 
@@ -63,6 +64,7 @@ private:
     bool ensureConfigured(VpnConfiguration& manager);
     bool matches(const VpnConfiguration& configuration) const;
     void startVPNTunnel();
+    void didStartVPNTunnel(const std::optional<VpnError>& error);
     void stopAdopted();
     void removeAll(const VpnPlatform::Configurations& matching, Done completion);
     void updateStatus();
@@ -76,6 +78,7 @@ private:
     const std::shared_ptr<AppLogger> logger_;
     const std::shared_ptr<VpnPlatform> platform_;
     const Bundle bundle_;
+    const SequenceChecker sequence_;
 
     Observable<VPNConnectionStatus> connectionStatus_{VPNConnectionStatus::disconnected};
     std::shared_ptr<VpnConfiguration> manager_;
