@@ -75,7 +75,6 @@ void SocketHelperConnection::runGoTool(const std::string& path, const std::vecto
             callbacks.lost(text.error());
         }
     });
-    return {};
 }
 
 }  // namespace tw
