@@ -217,6 +217,7 @@ void VPNTunnelService::start() {
 
 void VPNTunnelService::startVPNTunnel() {
     sequence_.check();
+    if (awaitingStartVerdict_) return;
     if (!manager_) {
         log("Error: VPN manager is nil");
         connectionStatus_.set(VPNConnectionStatus::error);
@@ -231,6 +232,7 @@ void VPNTunnelService::startVPNTunnel() {
     }
     log("Starting VPN tunnel (current status: " + std::to_string(raw) + ")");
     connectionStatus_.set(VPNConnectionStatus::connecting);
+    awaitingStartVerdict_ = true;
     manager_->startTunnel([post = onMain()](std::optional<VpnError> error) {
         post([error](VPNTunnelService& self) { self.didStartVPNTunnel(error); });
     });
@@ -238,6 +240,7 @@ void VPNTunnelService::startVPNTunnel() {
 
 void VPNTunnelService::didStartVPNTunnel(const std::optional<VpnError>& error) {
     sequence_.check();
+    awaitingStartVerdict_ = false;
     if (!error) {
         pendingStartAfterApproval_ = false;
         log("Tunnel start initiated successfully");

@@ -83,6 +83,9 @@ private:
     Observable<VPNConnectionStatus> connectionStatus_{VPNConnectionStatus::disconnected};
     std::shared_ptr<VpnConfiguration> manager_;
     bool pendingStartAfterApproval_ = false;
+    // A start awaits the platform's verdict; the verdict decides, so no second start is issued
+    // meanwhile (a configuration change during the wait would otherwise start again).
+    bool awaitingStartVerdict_ = false;
     Subscription statusSubscription_;
     Subscription configurationSubscription_;
 };

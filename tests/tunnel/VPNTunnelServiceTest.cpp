@@ -220,11 +220,28 @@ TEST_F(VPNTunnelServiceTest, AVerdictThatTakesSecondsLeavesTheMainQueueRunning) 
     EXPECT_TRUE(service.pendingStartAfterApproval());
 }
 
+TEST_F(VPNTunnelServiceTest, AConfigurationChangeWhileAStartAwaitsItsVerdictStartsNothingMore) {
+    auto configuration = platform_->addSaved(kProvider);
+    configuration->holdVerdict = true;
+    auto& service = makeService();
+    service.start();
+    main_->runUntilIdle();
+    platform_->fireConfigurationChange();
+    main_->runUntilIdle();
+    EXPECT_EQ(configuration->starts, 1);
+    configuration->startError = VpnError{VpnError::kConfigurationDisabled, "NM", "disabled"};
+    configuration->deliverVerdict();
+    main_->runUntilIdle();
+    EXPECT_TRUE(service.pendingStartAfterApproval());
+    EXPECT_EQ(service.connectionStatus().get(), Status::error);
+}
+
 TEST_F(VPNTunnelServiceTest, LogsEachKindOfRefusal) {
     auto configuration = platform_->addSaved(kProvider);
     auto& service = makeService();
     configuration->startError = VpnError{VpnError::kConfigurationInvalid, "NM", "invalid"};
     service.start();
+    main_->runUntilIdle();
     configuration->startError = VpnError{7, "org.freedesktop.NetworkManager", "no base connection"};
     service.start();
     main_->runUntilIdle();
