@@ -1,6 +1,7 @@
 #include "app/tunnel/VPNTunnelService.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "base/AppLogger.h"
 #include "base/MainQueue.h"
@@ -241,6 +242,11 @@ void VPNTunnelService::startVPNTunnel() {
 void VPNTunnelService::didStartVPNTunnel(const std::optional<VpnError>& error) {
     sequence_.check();
     awaitingStartVerdict_ = false;
+    reportStart(error);
+    for (const auto handler : std::exchange(deferredNotifications_, {})) (this->*handler)();
+}
+
+void VPNTunnelService::reportStart(const std::optional<VpnError>& error) {
     if (!error) {
         pendingStartAfterApproval_ = false;
         log("Tunnel start initiated successfully");
@@ -363,12 +369,16 @@ std::string VPNTunnelService::statusDescription(int rawStatus) {
 
 void VPNTunnelService::vpnStatusDidChange() {
     sequence_.check();
+    if (awaitingStartVerdict_) return deferredNotifications_.push_back(&VPNTunnelService::vpnStatusDidChange);
     log("Status notification received");
     updateStatus();
 }
 
 void VPNTunnelService::vpnConfigurationDidChange() {
     sequence_.check();
+    if (awaitingStartVerdict_) {
+        return deferredNotifications_.push_back(&VPNTunnelService::vpnConfigurationDidChange);
+    }
     log("Configuration changed; reloading manager");
     loadManager(false, [weak = weak_from_this()] {
         if (auto self = weak.lock()) {

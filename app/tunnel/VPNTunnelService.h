@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/tunnel/VPNConnectionStatus.h"
 #include "app/tunnel/VpnPlatform.h"
@@ -65,6 +66,7 @@ private:
     bool matches(const VpnConfiguration& configuration) const;
     void startVPNTunnel();
     void didStartVPNTunnel(const std::optional<VpnError>& error);
+    void reportStart(const std::optional<VpnError>& error);
     void stopAdopted();
     void removeAll(const VpnPlatform::Configurations& matching, Done completion);
     void updateStatus();
@@ -86,6 +88,9 @@ private:
     // A start awaits the platform's verdict; the verdict decides, so no second start is issued
     // meanwhile (a configuration change during the wait would otherwise start again).
     bool awaitingStartVerdict_ = false;
+    // Platform notifications that came during the wait, handled in order once the verdict is in,
+    // so that the status goes from connecting to what the platform says, never back meanwhile.
+    std::vector<void (VPNTunnelService::*)()> deferredNotifications_;
     Subscription statusSubscription_;
     Subscription configurationSubscription_;
 };

@@ -226,14 +226,18 @@ TEST_F(VPNTunnelServiceTest, AConfigurationChangeWhileAStartAwaitsItsVerdictStar
     auto& service = makeService();
     service.start();
     main_->runUntilIdle();
+    clearLog();
     platform_->fireConfigurationChange();
     main_->runUntilIdle();
     EXPECT_EQ(configuration->starts, 1);
+    EXPECT_THAT(newLines(), ::testing::IsEmpty()) << "handled once the verdict is in";
     configuration->startError = VpnError{VpnError::kConfigurationDisabled, "NM", "disabled"};
     configuration->deliverVerdict();
     main_->runUntilIdle();
-    EXPECT_TRUE(service.pendingStartAfterApproval());
-    EXPECT_EQ(service.connectionStatus().get(), Status::error);
+    // The refusal, then the change: reloaded, and started again as a refused start is.
+    EXPECT_EQ(newLines().at(0), "Configuration is disabled");
+    EXPECT_THAT(newLines(), Contains("Configuration changed; reloading manager"));
+    EXPECT_EQ(configuration->starts, 2);
 }
 
 TEST_F(VPNTunnelServiceTest, LogsEachKindOfRefusal) {
