@@ -131,6 +131,10 @@ std::expected<std::size_t, std::string> parseHeaders(std::string_view lines) {
 
 }  // namespace
 
+std::expected<std::map<std::string, std::string>, std::string> HttpRequest::formFields() const {
+    return parseQuery(body);
+}
+
 std::optional<std::string_view> HttpRequest::queryValue(std::string_view name) const {
     const auto found = query.find(std::string(name));
     if (found == query.end()) return std::nullopt;

@@ -48,6 +48,7 @@ HttpResponse StandInLocalAPI::handle(const HttpRequest& request) {
         std::string_view method;
         std::string_view path;
         HttpResponse (StandInLocalAPI::*answer)(const HttpRequest&);
+        bool privileged = false;  // a development request, which changes the node at will
     };
     static constexpr Route kRoutes[] = {
         {"GET", "/localapi/v0/status", &StandInLocalAPI::status},
@@ -57,13 +58,16 @@ HttpResponse StandInLocalAPI::handle(const HttpRequest& request) {
         {"PATCH", "/localapi/v0/merrow", &StandInLocalAPI::setPrefs},
         {"POST", "/localapi/v0/login", &StandInLocalAPI::login},
         {"POST", "/localapi/v0/logout", &StandInLocalAPI::logout},
-        {"POST", "/localapi/v0/dev/jail", &StandInLocalAPI::jail},
-        {"POST", "/localapi/v0/dev/unjail", &StandInLocalAPI::unjail},
+        {"POST", "/localapi/v0/dev/jail", &StandInLocalAPI::jail, true},
+        {"POST", "/localapi/v0/dev/unjail", &StandInLocalAPI::unjail, true},
     };
     const auto route = std::ranges::find_if(kRoutes, [&request](const Route& candidate) {
         return candidate.method == request.method && candidate.path == request.path;
     });
     if (route == std::end(kRoutes)) return HttpResponse::error(404, "not found");
+    if (route->privileged && !request.peerIsPrivileged) {
+        return HttpResponse::error(403, "development requests are answered only to root");
+    }
     std::lock_guard lock(mutex_);
     auto response = (this->*route->answer)(request);
     afterChange();
@@ -114,16 +118,33 @@ HttpResponse StandInLocalAPI::setPrefs(const HttpRequest& request) {
 
 HttpResponse StandInLocalAPI::login(const HttpRequest&) {
     const auto url = state_.startLogin();
-    timers_.postDelayed(options_.autoLoginAfter, [this, url] {
-        std::lock_guard lock(mutex_);
-        if (state_.completeLogin(url)) {
-            log_("login completed as " + state_.currentProfile().account->loginName);
-        }
-        afterChange();
-    });
+    if (options_.autoLoginAfter) {
+        timers_.postDelayed(*options_.autoLoginAfter, [this, url] {
+            std::lock_guard lock(mutex_);
+            completeLocked(url, {});
+        });
+    }
     JsonWriter json;
     json.beginObject().key("interactive_login_url").string(url).endObject();
     return HttpResponse::ok(json.text());
+}
+
+std::optional<std::string> StandInLocalAPI::pendingLoginAccount(std::string_view url) {
+    std::lock_guard lock(mutex_);
+    if (state_.pendingLoginUrl() != url) return std::nullopt;
+    return state_.proposedLoginName();
+}
+
+bool StandInLocalAPI::completeLogin(std::string_view url, std::string_view loginName) {
+    std::lock_guard lock(mutex_);
+    return completeLocked(url, loginName);
+}
+
+bool StandInLocalAPI::completeLocked(std::string_view url, std::string_view loginName) {
+    const bool completed = state_.completeLogin(url, loginName);
+    if (completed) log_("login completed as " + state_.currentProfile().account->loginName);
+    afterChange();
+    return completed;
 }
 
 HttpResponse StandInLocalAPI::logout(const HttpRequest&) {

@@ -27,7 +27,9 @@ public:
     static constexpr std::string_view kEventStreamPath = "/localapi/v0/observe-pelto-bus";
 
     struct Options {
-        double autoLoginAfter = 1.0;  // seconds from a login request to the login completing
+        // Seconds from a login request to the login completing by itself; never without (the
+        // login page completes it then).
+        std::optional<double> autoLoginAfter = 1.0;
         double startingFor = 0.2;     // seconds spent in Starting
         std::optional<StandInStateFile> stateFile;
     };
@@ -45,6 +47,11 @@ public:
     // Any request but the event stream.
     HttpResponse handle(const HttpRequest& request);
 
+    // The login page's side: whom the pending login `url` proposes to log in as (nothing when it
+    // is not pending), and completing it as `loginName`.
+    std::optional<std::string> pendingLoginAccount(std::string_view url);
+    bool completeLogin(std::string_view url, std::string_view loginName);
+
     // Calls the listener with the current notification at once, then after every change.
     [[nodiscard]] Subscription observe(Listener listener);
 
@@ -59,6 +66,7 @@ private:
     HttpResponse jail(const HttpRequest& request);
     HttpResponse unjail(const HttpRequest& request);
 
+    bool completeLocked(std::string_view url, std::string_view loginName);
     // Run with the model locked after anything that may have changed it.
     void afterChange();
     void publishIfChanged();

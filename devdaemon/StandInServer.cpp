@@ -7,6 +7,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -20,6 +21,18 @@ namespace {
 constexpr std::string_view kStreamHeader =
     "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n\r\n";
 constexpr std::chrono::milliseconds kAcceptRetryPause{100};
+constexpr std::chrono::milliseconds kLinger{1000};
+constexpr std::size_t kMaxLingering = 256;
+
+std::optional<uid_t> peerUid(int fd) {
+    ucred credentials{};
+    socklen_t size = sizeof credentials;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0) return std::nullopt;
+    return credentials.uid;
+}
+
+// Root, or the user the daemon runs as (who could do what root-only requests do anyway).
+bool isPrivileged(uid_t uid) { return uid == 0 || uid == ::geteuid(); }
 
 std::string describe(const UnixSocket::Error& error, const std::string& path) {
     if (error.kind == UnixSocket::Error::Kind::pathTooLong) {
@@ -79,12 +92,15 @@ std::size_t StandInServer::streamCount() const {
 void StandInServer::acceptLoop() {
     for (;;) {
         pollfd fds[2] = {{listener_.get(), POLLIN, 0}, {wakeRead_.get(), POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0) {
+        const int ready = ::poll(fds, 2, pollTimeout());
+        closeLingering();
+        if (ready < 0) {
             if (errno == EINTR) continue;
             log_(std::string("stopped accepting: ") + std::strerror(errno));
             return;
         }
         if (fds[1].revents != 0) return;
+        if (fds[0].revents == 0) continue;
         UniqueFd connection(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
         const int acceptError = errno;
         reapFinished();
@@ -98,18 +114,57 @@ void StandInServer::acceptLoop() {
 }
 
 void StandInServer::admit(UniqueFd connection) {
+    const auto uid = peerUid(connection.get());
+    if (!uid) return;
     std::unique_lock lock(mutex_);
-    if (openFds_.size() >= options_.maxConnections) {
+    if (requests_ >= options_.maxConnections) {
         lock.unlock();
-        log_("refused a connection: " + std::to_string(options_.maxConnections) + " already open");
-        UnixSocket::sendAll(connection.get(), HttpResponse::error(503, "too many connections").serialize());
+        refuse(std::move(connection), std::to_string(options_.maxConnections) + " already open");
         return;
     }
+    auto& mine = requestsPerUser_[*uid];
+    if (!isPrivileged(*uid) && mine >= options_.maxConnectionsPerUser) {
+        lock.unlock();
+        refuse(std::move(connection), "uid " + std::to_string(*uid) + " has " +
+                                          std::to_string(mine) + " open");
+        return;
+    }
+    ++requests_;
+    ++mine;
     const auto id = nextId_++;
     openFds_.insert(connection.get());
-    threads_.emplace(id, std::thread([this, id, connection = std::move(connection)]() mutable {
-                         serve(id, std::move(connection));
+    threads_.emplace(id, std::thread([this, id, uid = *uid,
+                                      connection = std::move(connection)]() mutable {
+                         serve(id, uid, std::move(connection));
                      }));
+}
+
+void StandInServer::refuse(UniqueFd connection, std::string_view why) {
+    log_("refused a connection: " + std::string(why));
+    const auto answer = HttpResponse::error(503, "too many connections").serialize();
+    // The accept thread never waits on a peer: a client that is not reading loses the answer.
+    ::send(connection.get(), answer.data(), answer.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    ::shutdown(connection.get(), SHUT_WR);
+    if (lingering_.size() >= kMaxLingering) lingering_.pop_front();
+    lingering_.emplace_back(std::chrono::steady_clock::now() + kLinger, std::move(connection));
+}
+
+void StandInServer::closeLingering() {
+    const auto now = std::chrono::steady_clock::now();
+    while (!lingering_.empty() && lingering_.front().first <= now) lingering_.pop_front();
+}
+
+int StandInServer::pollTimeout() const {
+    if (lingering_.empty()) return -1;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+        lingering_.front().first - std::chrono::steady_clock::now());
+    return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
+}
+
+void StandInServer::leaveRequests(uid_t uid) {
+    std::lock_guard lock(mutex_);
+    --requests_;
+    if (--requestsPerUser_[uid] == 0) requestsPerUser_.erase(uid);
 }
 
 void StandInServer::reapFinished() {
@@ -122,13 +177,17 @@ void StandInServer::reapFinished() {
     for (auto& thread : done) thread.join();
 }
 
-void StandInServer::serve(std::uint64_t id, UniqueFd connection) {
-    if (const auto request = receive(connection.get())) {
-        if (StandInLocalAPI::isEventStream(*request)) {
-            stream(connection.get());
-        } else {
+void StandInServer::serve(std::uint64_t id, uid_t uid, UniqueFd connection) {
+    auto request = receive(connection.get());
+    if (request && StandInLocalAPI::isEventStream(*request)) {
+        leaveRequests(uid);
+        stream(connection.get());
+    } else {
+        if (request) {
+            request->peerIsPrivileged = isPrivileged(uid);
             respond(connection.get(), *request);
         }
+        leaveRequests(uid);
     }
     std::lock_guard lock(mutex_);
     openFds_.erase(connection.get());
@@ -139,11 +198,15 @@ void StandInServer::serve(std::uint64_t id, UniqueFd connection) {
 std::optional<HttpRequest> StandInServer::receive(int fd) {
     std::string bytes;
     char chunk[4096];
+    const auto deadline = std::chrono::steady_clock::now() + options_.idleTimeout;
     for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
         pollfd readable{fd, POLLIN, 0};
-        const int ready = ::poll(&readable, 1, static_cast<int>(options_.idleTimeout.count()));
+        const int ready =
+            left.count() > 0 ? ::poll(&readable, 1, static_cast<int>(left.count())) : 0;
         if (ready < 0 && errno == EINTR) continue;
-        if (ready == 0) log_("dropped a connection that sent nothing");
+        if (ready == 0) log_("dropped a connection whose request did not arrive in time");
         if (ready <= 0) return std::nullopt;
         const auto n = ::recv(fd, chunk, sizeof chunk, 0);
         if (n <= 0) return std::nullopt;
@@ -165,12 +228,27 @@ void StandInServer::respond(int fd, const HttpRequest& request) {
     UnixSocket::sendAll(fd, response.serialize());
 }
 
-void StandInServer::stream(int fd) {
-    const auto client = StreamClient::open(fd);
-    if (!client || !UnixSocket::sendAll(fd, kStreamHeader)) return;
+bool StandInServer::takeStreamPlace(int fd) {
     {
         std::lock_guard lock(mutex_);
-        ++streams_;
+        if (streams_ < options_.maxStreams) {
+            ++streams_;
+            return true;
+        }
+    }
+    log_("refused an event stream: " + std::to_string(options_.maxStreams) + " already open");
+    UnixSocket::setSendTimeout(fd, options_.idleTimeout);
+    UnixSocket::sendAll(fd, HttpResponse::error(503, "too many event streams").serialize());
+    return false;
+}
+
+void StandInServer::stream(int fd) {
+    if (!takeStreamPlace(fd)) return;
+    const auto client = StreamClient::open(fd);
+    if (!client || !UnixSocket::sendAll(fd, kStreamHeader)) {
+        std::lock_guard lock(mutex_);
+        --streams_;
+        return;
     }
     log_("event stream opened");
     {

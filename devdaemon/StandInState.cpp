@@ -126,16 +126,19 @@ StandInState::StandInState(Config config, Saved saved)
 }
 
 std::string StandInState::startLogin() {
-    pendingLoginUrl_ = "https://" + config_.conductorHost + "/a/" + randomHex(16);
+    const auto base = config_.loginUrlBase.empty() ? "https://" + config_.conductorHost + "/a/"
+                                                   : config_.loginUrlBase;
+    pendingLoginUrl_ = base + randomHex(16);
     starting_ = false;
     return *pendingLoginUrl_;
 }
 
-bool StandInState::completeLogin(std::string_view url) {
+bool StandInState::completeLogin(std::string_view url, std::string_view loginName) {
     if (pendingLoginUrl_ != url) return false;
     pendingLoginUrl_.reset();
     auto& profile = current();
     if (!profile.account) profile.account = newAccount();
+    if (!loginName.empty()) profile.account->loginName = loginName;
     profile.name = profile.account->loginName;
     starting_ = false;
     return true;
@@ -219,6 +222,11 @@ Account StandInState::newAccount() {
     account.displayName = "User";
     account.network = "net" + randomHex(4);
     return account;
+}
+
+std::string StandInState::proposedLoginName() const {
+    const auto* loggedInBefore = currentProfile().account ? &*currentProfile().account : nullptr;
+    return loggedInBefore ? loggedInBefore->loginName : unusedLoginName();
 }
 
 // Each new account gets its own user, so that profiles can be told apart.

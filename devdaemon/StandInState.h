@@ -26,6 +26,8 @@ public:
     struct Config {
         std::string hostName;  // made into a DNS label
         std::string conductorHost = "login.tarnwick.example";
+        // Where login URLs point, followed by a token; empty for the conductor's address.
+        std::string loginUrlBase = {};
         std::uint64_t seed = 0;  // of the ids, keys and login URLs
     };
 
@@ -44,8 +46,11 @@ public:
 
     // Starts an interactive login on the current profile and returns its URL.
     std::string startLogin();
-    // Finishes the login with this URL; false (and no change) when it is no longer pending.
-    bool completeLogin(std::string_view url);
+    // Finishes the login with this URL, as `loginName` when one is given (else as the account's
+    // own or a new user); false (and no change) when the URL is no longer pending.
+    bool completeLogin(std::string_view url, std::string_view loginName = {});
+    // Whom the login of the current profile would log in as, when nobody says otherwise.
+    std::string proposedLoginName() const;
     void logout();
     // False (and no change) for an unknown id.
     bool switchProfile(std::string_view id);

@@ -19,6 +19,7 @@
 
 #include "base/AppLogger.h"
 #include "base/UnixSocket.h"
+#include "devdaemon/LoginPageServer.h"
 #include "devdaemon/StandInLocalAPI.h"
 #include "devdaemon/StandInServer.h"
 #include "devdaemon/StandInState.h"
@@ -39,7 +40,8 @@ Options:
   --state FILE             keeps the profiles in FILE between runs (default: memory only)
   --log FILE               the daemon's log (default /var/log/tarnwickd/client.log when
                            writable, else standard error)
-  --auto-login-after SEC   seconds until a started login completes by itself (default 1.0)
+  --auto-login-after SEC   seconds until a started login completes by itself (default 1.0;
+                           with the login page, only when given)
   -h, --help               shows this help
 
 Environment:
@@ -47,8 +49,13 @@ Environment:
   TARNWICKD_STATE=FILE     as --state FILE, unless the option is given
   TARNWICKD_AUTO_LOGIN_AFTER=SEC
                            as --auto-login-after SEC, unless the option is given
+  TW_STANDIN_LOGIN_PAGE_PORT=N
+                           serves a login page on 127.0.0.1:N (0: any free port); the login
+                           URLs open it, and a login completes when its form is posted
 )";
+constexpr const char* kLoginPagePortVariable = "TW_STANDIN_LOGIN_PAGE_PORT";
 
+constexpr double kDefaultAutoLoginAfter = 1.0;
 constexpr std::string_view kDefaultLogPath = "/var/log/tarnwickd/client.log";
 constexpr std::chrono::milliseconds kRunningCheckTimeout{1000};
 
@@ -58,7 +65,7 @@ struct CommandLine {
     std::string socketPath = "/var/run/tarnwickd.socket";
     std::optional<std::string> statePath;
     std::optional<std::string> logPath;
-    double autoLoginAfter = 1.0;
+    std::optional<double> autoLoginAfter;  // when given
     std::string conductorHost = StandInState::Config{}.conductorHost;
     std::string signalHost;
 };
@@ -193,6 +200,21 @@ sigset_t blockStopSignals() {
     return signals;
 }
 
+// The port of the login page, from the environment (the helper starts the daemon with the
+// daemon's own arguments only); nothing when the page is off.
+std::expected<std::optional<std::uint16_t>, std::string> loginPagePort() {
+    const char* text = std::getenv(kLoginPagePortVariable);
+    if (text == nullptr || *text == '\0') return std::nullopt;
+    const std::string_view value(text);
+    std::uint16_t port = 0;
+    const auto [rest, error] = std::from_chars(value.data(), value.data() + value.size(), port);
+    if (error != std::errc() || rest != value.data() + value.size()) {
+        return std::unexpected(std::string(kLoginPagePortVariable) + " is no port: " +
+                               std::string(value));
+    }
+    return port;
+}
+
 int runDaemon(const CommandLine& line) {
     const sigset_t stopSignals = blockStopSignals();
     const auto log = openLog(line);
@@ -207,10 +229,35 @@ int runDaemon(const CommandLine& line) {
         }
         saved = std::move(*loaded);
     }
-    StandInState state({hostName(), line.conductorHost, randomSeed()}, std::move(saved));
+    const auto pagePort = loginPagePort();
+    if (!pagePort) {
+        printError(pagePort.error());
+        return 1;
+    }
+    std::optional<LoginPageServer::Listener> pageListener;
+    if (*pagePort) {
+        auto listening = LoginPageServer::listen(**pagePort);
+        if (!listening) {
+            printError(listening.error());
+            return 1;
+        }
+        pageListener = std::move(*listening);
+    }
+    StandInState state({hostName(), line.conductorHost,
+                        pageListener ? pageListener->loginUrlBase : std::string(), randomSeed()},
+                       std::move(saved));
+    // With the page, a login waits for its form unless a delay was asked for.
+    const auto autoLoginAfter =
+        line.autoLoginAfter ? line.autoLoginAfter
+                            : (pageListener ? std::nullopt
+                                            : std::optional<double>(kDefaultAutoLoginAfter));
     StandInLocalAPI api(std::move(state),
-                        {.autoLoginAfter = line.autoLoginAfter, .stateFile = std::move(stateFile)},
-                        log);
+                        {.autoLoginAfter = autoLoginAfter, .stateFile = std::move(stateFile)}, log);
+    std::optional<LoginPageServer> page;
+    if (pageListener) {
+        log("login page on " + pageListener->loginUrlBase);
+        page.emplace(api, std::move(*pageListener), log);
+    }
     auto server = StandInServer::start(api, {.socketPath = line.socketPath}, log);
     if (!server) {
         printError(server.error());
@@ -222,6 +269,7 @@ int runDaemon(const CommandLine& line) {
     sigwait(&stopSignals, &received);
     log(received == SIGTERM ? "stopping on SIGTERM" : "stopping on SIGINT");
     server->reset();
+    page.reset();
     return 0;
 }
 

@@ -42,6 +42,10 @@ class SpawnSetup {
         ::posix_spawnattr_setsigmask(&attributes_, &none);
         short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
         if (options.newSession) flags |= POSIX_SPAWN_SETSID;
+        if (options.newProcessGroup) {
+            flags |= POSIX_SPAWN_SETPGROUP;
+            ::posix_spawnattr_setpgroup(&attributes_, 0);
+        }
         ::posix_spawnattr_setflags(&attributes_, flags);
     }
     ~SpawnSetup() {
@@ -124,6 +128,12 @@ bool ChildProcess::waitForExit(std::chrono::milliseconds timeout) {
 void ChildProcess::kill() {
     if (reaped_) return;
     ::kill(pid_, SIGKILL);
+    exitStatus();
+}
+
+void ChildProcess::killGroup() {
+    if (reaped_) return;
+    ::kill(-pid_, SIGKILL);
     exitStatus();
 }
 

@@ -19,6 +19,7 @@ class ChildProcess {
     struct Options {
         int output = -1;          // becomes standard output and standard error when >= 0
         bool newSession = false;  // detach from the helper's session and process group
+        bool newProcessGroup = false;  // lead a process group of its own, for killGroup()
     };
 
     // Runs `path` with argv = path + arguments. The child starts with every signal at its default
@@ -43,6 +44,10 @@ class ChildProcess {
     bool waitForExit(std::chrono::milliseconds timeout);
     // SIGKILL, then waits for the exit.
     void kill();
+    // SIGKILL to the child's whole process group (it was launched with newProcessGroup), so that
+    // what it started goes too, then waits for the child's exit. Call before reaping the child:
+    // until then its id, and so the group's, cannot be reused.
+    void killGroup();
     // Reported when the exit could not be observed (the child was reaped elsewhere).
     static constexpr int kUnknownStatus = -1;
 

@@ -1,12 +1,8 @@
 #include "helper/HelperConnection.h"
 
-#include <sys/socket.h>
-#include <sys/time.h>
-
 #include <optional>
 
 #include "base/UnixSocket.h"
-#include "helper/PosixError.h"
 #include "shared/LineReader.h"
 
 namespace tw {
@@ -14,12 +10,7 @@ namespace tw {
 namespace {
 
 using Protocol = HelperToolProtocol;
-
-void setTimeouts(int fd, int seconds) {
-    const timeval timeout{seconds, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
-}
+using Access = PeerAuthoriser::Access;
 
 // The reply owed when the stream ends in a state the client should hear about.
 std::optional<Protocol::Reply> replyToEnd(LineReader::End end) {
@@ -38,52 +29,54 @@ std::optional<Protocol::Reply> replyToEnd(LineReader::End end) {
 }  // namespace
 
 void HelperConnection::serve() {
-    setTimeouts(socket_.get(), kIdleTimeoutSeconds);
-    const bool allowed = peerAllowed();
+    UnixSocket::setSendTimeout(socket_.get(), kSendTimeout);
+    const Access access = peerAccess();
+    if (access == Access::refused) {
+        send(Protocol::ErrorReply{"not authorised"});
+        return;
+    }
     LineReader reader(socket_.get(), Protocol::kMaxRequestLineBytes);
     for (;;) {
-        const auto line = reader.next();
+        const auto line = reader.next(std::chrono::steady_clock::now() + kRequestDeadline);
         if (!line) {
             if (const auto reply = replyToEnd(line.error())) send(*reply);
             return;
         }
-        if (!allowed) {
-            send(Protocol::ErrorReply{"not authorised"});
-            return;
-        }
-        if (!send(replyTo(*line))) return;
+        if (!send(replyTo(*line, access))) return;
     }
 }
 
-bool HelperConnection::peerAllowed() {
-    const auto peer = PeerCredentials::of(socket_.get());
-    if (!peer) {
-        log_.notice("Refused a connection whose peer is unknown: " +
-                    PosixError(peer.error(), "").localizedDescription());
-        return false;
-    }
-    if (authoriser_.allows(*peer)) return true;
-    log_.notice("Refused connection from pid " + std::to_string(peer->pid) + " (uid " +
-                std::to_string(peer->uid) + "): not root, not in group " + authoriser_.group() +
-                " and not authorised by polkit");
-    return false;
+Access HelperConnection::peerAccess() {
+    const Access access = services_.authoriser.access(peer_);
+    if (access != Access::refused) return access;
+    services_.log.notice("Refused connection from pid " + std::to_string(peer_.pid) + " (uid " +
+                         std::to_string(peer_.uid) + "): not root, not in group " +
+                         services_.authoriser.group() + " and not authorised by polkit");
+    return access;
 }
 
-Protocol::Reply HelperConnection::replyTo(std::string_view line) {
+Protocol::Reply HelperConnection::replyTo(std::string_view line, Access access) {
     const auto request = Protocol::decodeRequest(line);
     if (!request) {
-        log_.notice("Rejected a malformed request: " + request.error().message);
+        services_.log.notice("Rejected a malformed request: " + request.error().message);
         return Protocol::ErrorReply{"malformed request: " + request.error().message};
     }
-    return carryOut(*request);
+    return carryOut(*request, access);
 }
 
-Protocol::Reply HelperConnection::carryOut(const Protocol::Request& request) {
+Protocol::Reply HelperConnection::carryOut(const Protocol::Request& request, Access access) {
     if (std::holds_alternative<Protocol::Ping>(request)) {
-        return Protocol::PingReply{tool_.pingWithReply()};
+        return Protocol::PingReply{services_.tool.pingWithReply()};
     }
     const auto& run = std::get<Protocol::RunGoTool>(request);
-    return Protocol::RunGoToolReply{tool_.runGoToolWithPath(run.path, run.arguments)};
+    if (access == Access::session) {
+        if (const auto refusal = services_.sessionPolicy.refusal(run.path, run.arguments)) {
+            services_.log.notice("Refused a request of uid " + std::to_string(peer_.uid) +
+                                 " to run " + run.path + ": " + *refusal);
+            return Protocol::ErrorReply{"not permitted: " + *refusal};
+        }
+    }
+    return Protocol::RunGoToolReply{services_.tool.runGoToolWithPath(run.path, run.arguments)};
 }
 
 bool HelperConnection::send(const Protocol::Reply& reply) {

@@ -16,6 +16,12 @@ std::optional<std::chrono::milliseconds> seconds(std::string_view text) {
     return std::chrono::milliseconds(static_cast<long long>(value * 1000));
 }
 
+bool setSeconds(std::chrono::milliseconds& field, std::string_view text) {
+    const auto value = seconds(text);
+    if (value) field = *value;
+    return value.has_value();
+}
+
 using Setter = bool (*)(HelperOptions&, std::string_view);
 
 struct Option {
@@ -36,11 +42,9 @@ constexpr Option kOptions[] = {
      [](HelperOptions& o, std::string_view v) { return (o.tool.daemonLog = v, true); }},
     {"--pkill", [](HelperOptions& o, std::string_view v) { return (o.tool.pkill = v, true); }},
     {"--daemon-stop-timeout",
-     [](HelperOptions& o, std::string_view v) {
-         const auto timeout = seconds(v);
-         if (timeout) o.tool.daemonStopTimeout = *timeout;
-         return timeout.has_value();
-     }},
+     [](HelperOptions& o, std::string_view v) { return setSeconds(o.tool.daemonStopTimeout, v); }},
+    {"--command-timeout",
+     [](HelperOptions& o, std::string_view v) { return setSeconds(o.tool.commandTimeout, v); }},
 };
 
 const Option* find(std::string_view name) {

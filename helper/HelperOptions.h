@@ -21,7 +21,8 @@ struct HelperOptions {
 
     static constexpr std::string_view kUsage =
         "usage: tarnwick-helper [--socket PATH] [--resources DIR] [--daemon-socket PATH] "
-        "[--daemon-log PATH] [--pkill PATH] [--daemon-stop-timeout SECONDS] [--group NAME] "
+        "[--daemon-log PATH] [--pkill PATH] [--daemon-stop-timeout SECONDS] "
+        "[--command-timeout SECONDS] [--group NAME] "
         "[--syslog-file PATH]";
 
     // The arguments after the program name; on failure, what is wrong.

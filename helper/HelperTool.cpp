@@ -1,6 +1,7 @@
 #include "helper/HelperTool.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,14 +31,32 @@ std::string joined(const std::vector<std::string>& texts) {
 struct Output {
     std::string bytes;
     bool overflowed = false;  // more than a reply can carry; the rest was read and dropped
+    bool timedOut = false;    // the output was still open at the deadline
 };
 
-// Reads to end of file. Past the cap it keeps draining, so that the child never blocks on a full
-// pipe, but stops keeping the bytes.
-Output readToEnd(int fd) {
+// Whether `fd` became readable (or closed) before the deadline.
+bool readableBy(int fd, std::chrono::steady_clock::time_point deadline) {
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        pollfd readable{fd, POLLIN, 0};
+        const int ready = ::poll(&readable, 1, static_cast<int>(left.count()));
+        if (ready < 0 && errno == EINTR) continue;
+        return ready != 0;
+    }
+}
+
+// Reads to end of file or the deadline. Past the cap it keeps draining, so that the child never
+// blocks on a full pipe, but stops keeping the bytes.
+Output readToEnd(int fd, std::chrono::steady_clock::time_point deadline) {
     Output output;
     char chunk[64 * 1024];
     for (;;) {
+        if (!readableBy(fd, deadline)) {
+            output.timedOut = true;
+            return output;
+        }
         const ssize_t count = ::read(fd, chunk, sizeof chunk);
         if (count < 0 && errno == EINTR) continue;
         if (count <= 0) return output;
@@ -161,11 +180,20 @@ std::string HelperTool::runCommand(const std::string& path, const std::string& e
     if (::pipe2(ends, O_CLOEXEC) != 0) return executionFailure(path, errno);
     const UniqueFd readEnd(ends[0]);
     UniqueFd writeEnd(ends[1]);
-    auto child =
-        ChildProcess::launch(executable, arguments, environment, {.output = writeEnd.get()});
+    auto child = ChildProcess::launch(executable, arguments, environment,
+                                      {.output = writeEnd.get(), .newProcessGroup = true});
     writeEnd.reset();
     if (!child) return executionFailure(path, child.error());
-    const Output output = readToEnd(readEnd.get());
+    const Output output =
+        readToEnd(readEnd.get(), std::chrono::steady_clock::now() + settings_.commandTimeout);
+    if (output.timedOut) {
+        child->killGroup();
+        const std::string text = "Binary execution timed out after " +
+                                 std::to_string(settings_.commandTimeout.count()) +
+                                 " ms and was killed";
+        log_.notice(text);
+        return text;
+    }
     if (!output.overflowed && HelperToolProtocol::isText(output.bytes)) {
         child->reapInBackground();
         return output.bytes;

@@ -12,6 +12,9 @@ struct HelperToolSettings {
     std::string pkill = "/usr/bin/pkill";
     // How long a previous daemon has to exit after SIGTERM before it gets SIGKILL.
     std::chrono::milliseconds daemonStopTimeout = std::chrono::seconds(5);
+    // How long a command may run before it and what it started are killed, so that a command
+    // whose output never closes cannot hold a connection and its thread for good.
+    std::chrono::milliseconds commandTimeout = std::chrono::seconds(30);
 };
 
 }  // namespace tw

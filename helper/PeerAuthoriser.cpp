@@ -27,8 +27,9 @@ std::optional<gid_t> groupId(const std::string& name) {
 }  // namespace
 
 // A peer of the helper's own user could do all the helper does anyway; as root that is uid 0.
-bool PeerAuthoriser::allows(const PeerCredentials& peer) const {
-    return peer.uid == 0 || peer.uid == ::geteuid() || isMember(peer) || polkit_(peer);
+PeerAuthoriser::Access PeerAuthoriser::access(const PeerCredentials& peer) const {
+    if (peer.uid == 0 || peer.uid == ::geteuid() || isMember(peer)) return Access::full;
+    return polkit_(peer) ? Access::session : Access::refused;
 }
 
 // The groups the peer's process holds, not the group database: they are what the kernel checks

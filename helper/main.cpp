@@ -20,6 +20,7 @@
 #include "helper/PeerAuthoriser.h"
 #include "helper/PolkitAuthority.h"
 #include "helper/PosixError.h"
+#include "helper/SessionRequestPolicy.h"
 #include "helper/Syslog.h"
 #include "helper/SystemLogFile.h"
 
@@ -65,12 +66,16 @@ int main(int argc, char** argv) {
     auto listener = tw::HelperListener::open(options->socket);
     if (!listener) return fail(listener.error());
 
-    tw::HelperTool tool(tw::BundleExecutables(*resourcesFolder), *log, options->tool);
+    const tw::BundleExecutables executables(*resourcesFolder);
+    tw::HelperTool tool(executables, *log, options->tool);
     const tw::PolkitAuthority polkit(5s);
     const tw::PeerAuthoriser authoriser(options->group, [&polkit](const tw::PeerCredentials& peer) {
         return polkit.authorises(peer.pid, peer.uid, tw::PolkitAuthority::kHelperAction);
     });
-    tw::HelperServer(tool, authoriser, *log).run(listener->get());
+    const tw::SessionRequestPolicy sessionPolicy(
+        executables, (resourcesFolder->lexically_normal() / "..").lexically_normal());
+    const tw::HelperConnection::Services services{tool, authoriser, sessionPolicy, *log};
+    tw::HelperServer(services, {}).run(listener->get());
     // Connection threads may still be using the objects above: leave without destroying them.
     std::_Exit(1);
 }

@@ -1,5 +1,6 @@
 #include "shared/LineReader.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -24,7 +25,28 @@ std::expected<std::string, LineReader::End> LineReader::next() {
     }
 }
 
+std::expected<std::string, LineReader::End> LineReader::next(Deadline deadline) {
+    deadline_ = deadline;
+    auto line = next();
+    deadline_.reset();
+    return line;
+}
+
+bool LineReader::waitForBytes() {
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+            *deadline_ - std::chrono::steady_clock::now());
+        pollfd readable{fd_, POLLIN, 0};
+        const int ready = left.count() > 0 ? ::poll(&readable, 1, static_cast<int>(left.count())) : 0;
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready > 0) return true;
+        end_ = End::readFailed;
+        return false;
+    }
+}
+
 bool LineReader::fill() {
+    if (deadline_ && !waitForBytes()) return false;
     char chunk[16 * 1024];
     ssize_t count;
     do {

@@ -24,6 +24,11 @@ HttpRequest request(std::string_view method, std::string_view target, std::strin
     return HttpRequest::parse(bytes).value().value();
 }
 
+HttpRequest fromRoot(HttpRequest request) {
+    request.peerIsPrivileged = true;
+    return request;
+}
+
 StandInState::Saved loggedIn(bool wantRunning) {
     return {.profiles = {{"p1", "user@example.com",
                           StandInProfile::Account{41, 42, "user@example.com", "User", "net1"}}},
@@ -150,15 +155,16 @@ TEST(StandInLocalAPIStream, NotifiesOnlyChangesAndStopsWithTheSubscription) {
     Notifications notifications;
     auto subscription = api.observe(notifications.listener());
     api.handle(request("GET", "/localapi/v0/status"));
-    api.handle(request("POST", "/localapi/v0/dev/jail?reason=policy"));
-    api.handle(request("POST", "/localapi/v0/dev/jail?reason=policy"));
+    EXPECT_EQ(api.handle(request("POST", "/localapi/v0/dev/jail?reason=user")).status, 403);
+    api.handle(fromRoot(request("POST", "/localapi/v0/dev/jail?reason=policy")));
+    api.handle(fromRoot(request("POST", "/localapi/v0/dev/jail?reason=policy")));
     api.handle(
         request("PATCH", "/localapi/v0/merrow", R"({"WantRunning":true,"WantRunningSet":true})"));
     ASSERT_EQ(notifications.all().size(), 2u);
     EXPECT_EQ(notifications.all()[1].jailReason, "policy");
 
     subscription.reset();
-    api.handle(request("POST", "/localapi/v0/dev/unjail"));
+    api.handle(fromRoot(request("POST", "/localapi/v0/dev/unjail")));
     EXPECT_EQ(notifications.all().size(), 2u);
 }
 

@@ -1,5 +1,7 @@
 #include "devdaemon/StandInServer.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -11,6 +13,7 @@
 
 #include "app/daemon/PeltoBusModels.h"
 #include "base/UnixSocket.h"
+#include "devdaemon/LoginPageServer.h"
 #include "devdaemon/StreamClient.h"
 #include "tests/support/TempDir.h"
 
@@ -102,7 +105,7 @@ private:
 
 class StandInServerTest : public testing::Test {
 protected:
-    void start(std::size_t maxConnections = 64, std::chrono::milliseconds idleTimeout = 10s) {
+    void start(std::size_t maxConnections = 128, std::chrono::milliseconds idleTimeout = 10s) {
         auto started = StandInServer::start(api_,
                                             {.socketPath = socketPath_,
                                              .maxConnections = maxConnections,
@@ -183,7 +186,11 @@ TEST_F(StandInServerTest, CutsOffAStreamThatStopsReadingWithoutHoldingUpChanges)
     start();
     Stream stalled(socketPath_);
     ASSERT_TRUE(waitForStreamCount(1));
-    HttpRequest jail{.method = "POST", .path = "/localapi/v0/dev/jail", .query = {}, .body = {}};
+    HttpRequest jail{.method = "POST",
+                     .path = "/localapi/v0/dev/jail",
+                     .query = {},
+                     .body = {},
+                     .peerIsPrivileged = true};
     const std::size_t reasonSize = 16 * 1024;
     for (std::size_t round = 0; round * reasonSize < 2 * StreamClient::kMaxBacklog; ++round) {
         jail.query["reason"] = std::string(reasonSize, round % 2 ? 'a' : 'b');
@@ -212,6 +219,40 @@ TEST_F(StandInServerTest, AnswersServiceUnavailableBeyondTheConnectionLimit) {
     EXPECT_THAT(bodyOf(refused), HasSubstr("too many connections"));
 }
 
+// Streams that never read and peers that trickle their request hold places of their own kind;
+// status keeps being answered and the stream beyond the cap reads its 503.
+TEST_F(StandInServerTest, KeepsAnsweringWhileStreamsIdleAndPeersTrickle) {
+    start();
+    std::vector<UniqueFd> held;
+    for (int index = 0; index < 64; ++index) {
+        held.push_back(connectTo(socketPath_));
+        ASSERT_TRUE(UnixSocket::sendAll(held.back().get(), kStreamRequest));
+    }
+    ASSERT_TRUE(waitForStreamCount(64));
+    for (int index = 0; index < 64; ++index) {
+        held.push_back(connectTo(socketPath_));
+        ASSERT_TRUE(UnixSocket::sendAll(held.back().get(), "GET /localapi/v0/status HTTP/1.1\r\n"));
+    }
+    const auto status = roundTrip(socketPath_, clientRequest("GET", "/localapi/v0/status", ""));
+    EXPECT_THAT(status, StartsWith("HTTP/1.1 200 OK\r\n"));
+    const auto refused = roundTrip(socketPath_, kStreamRequest);
+    EXPECT_THAT(refused, StartsWith("HTTP/1.1 503 Service Unavailable\r\n"));
+    EXPECT_THAT(bodyOf(refused), HasSubstr("too many event streams"));
+}
+
+TEST_F(StandInServerTest, DropsARequestThatDoesNotArriveWholeInTime) {
+    start(128, 300ms);
+    const auto trickler = connectTo(socketPath_);
+    ASSERT_TRUE(UnixSocket::sendAll(trickler.get(), "GET /localapi/v0/status HTTP/1.1\r\nX: "));
+    // Each byte comes well within the deadline; the header line never ends.
+    int sent = 0;
+    while (sent < 200 && UnixSocket::sendAll(trickler.get(), "a")) {
+        ++sent;
+        std::this_thread::sleep_for(50ms);
+    }
+    EXPECT_LT(sent, 200) << "the server kept reading a request that never ended";
+}
+
 TEST_F(StandInServerTest, StopsWithOpenConnectionsAndRemovesItsSocket) {
     start();
     Stream stream(socketPath_);
@@ -221,6 +262,66 @@ TEST_F(StandInServerTest, StopsWithOpenConnectionsAndRemovesItsSocket) {
     EXPECT_FALSE(std::filesystem::exists(socketPath_));
     EXPECT_EQ(receive(stream.fd()), "");
     EXPECT_EQ(receive(idle.get()), "");
+}
+
+// One request to the login page at `url` ("http://127.0.0.1:<port>/login/<token>"); the answer.
+std::string pageExchange(const std::string& url, std::string_view method, std::string_view body) {
+    const auto hostStart = url.find("//") + 2;
+    const auto pathStart = url.find('/', hostStart);
+    const auto colon = url.find(':', hostStart);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(
+        std::stoi(url.substr(colon + 1, pathStart - colon - 1))));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    EXPECT_EQ(::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    const std::string request =
+        std::string(method) + " " + url.substr(pathStart) +
+        " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+        "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + std::string(body);
+    EXPECT_TRUE(UnixSocket::sendAll(fd.get(), request));
+    return receive(fd.get());
+}
+
+// The browser's side of a login: the page the login URL opens, its form posted, and the node
+// logged in as the account named there, as the event stream reports.
+TEST(StandInLoginPage, LogsTheNodeInFromAPostedFormAndTheStreamReportsIt) {
+    auto listener = LoginPageServer::listen(0);
+    ASSERT_TRUE(listener.has_value()) << listener.error();
+    StandInLocalAPI api(StandInState({.hostName = "box",
+                                      .loginUrlBase = listener->loginUrlBase,
+                                      .seed = 7}),
+                        {.autoLoginAfter = std::nullopt, .startingFor = 0.01,
+                         .stateFile = std::nullopt},
+                        [](std::string_view) {});
+    LoginPageServer page(api, std::move(*listener), [](std::string_view) {});
+    TempDir dir;
+    auto server = StandInServer::start(api, {.socketPath = dir.file("s")}, [](std::string_view) {});
+    ASSERT_TRUE(server.has_value()) << server.error();
+    Stream stream(dir.file("s"));
+    EXPECT_EQ(stream.next().state, PeltoBusState::needsLogin);
+
+    const auto started = roundTrip(dir.file("s"), clientRequest("POST", "/localapi/v0/login", ""));
+    const auto url = stream.next().interactiveLoginUrl.value_or("");
+    ASSERT_THAT(bodyOf(started), HasSubstr(url));
+    const auto form = pageExchange(url, "GET", "");
+    EXPECT_THAT(form, StartsWith("HTTP/1.1 200 OK\r\nContent-Type: text/html"));
+    EXPECT_THAT(form, HasSubstr(R"(<form method="post">)"));
+    EXPECT_THAT(form, HasSubstr(R"(value="user@example.com")"));
+    EXPECT_THAT(form, HasSubstr("Log in</button>"));
+
+    const auto done = pageExchange(url, "POST", "account=%3Cb%3E%22me%22%3C%2Fb%3E%40example.com");
+    EXPECT_THAT(done, StartsWith("HTTP/1.1 200 OK\r\n"));
+    EXPECT_THAT(done, HasSubstr("Logged in as &lt;b&gt;&quot;me&quot;&lt;/b&gt;@example.com."));
+    EXPECT_THAT(done, testing::Not(HasSubstr("<b>")));
+    const auto loggedIn = stream.next();
+    EXPECT_EQ(loggedIn.state, PeltoBusState::stopped);
+    ASSERT_TRUE(loggedIn.netMap && loggedIn.netMap->userProfiles);
+    ASSERT_EQ(loggedIn.netMap->userProfiles->size(), 1u);
+    EXPECT_EQ(loggedIn.netMap->userProfiles->begin()->second.loginName, "<b>\"me\"</b>@example.com");
+
+    EXPECT_THAT(pageExchange(url, "GET", ""), StartsWith("HTTP/1.1 404 Not Found\r\n"));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "helper/PolkitAuthority.h"
 #include "tests/helper/FakePolkit.h"
@@ -71,8 +72,7 @@ TEST_F(HelperAccessTest, AsksPolkitAboutAnyoneElseWithoutInteraction) {
     FakePolkit polkit(true);
     ASSERT_TRUE(polkit.ready());
     helper.start({}, polkit.address());
-    EXPECT_EQ(helper.exchangeAs(kNobody, {kNogroup}, touchRequest()), R"({"reply":""})");
-    EXPECT_TRUE(std::filesystem::exists(helper.touched()));
+    EXPECT_EQ(helper.exchangeAs(kNobody, {kNogroup}, kPing), R"({"reply":true})");
     const auto checks = polkit.checks();
     ASSERT_THAT(checks, SizeIs(1));
     EXPECT_EQ(checks[0].subjectKind, "unix-process");
@@ -105,6 +105,38 @@ TEST_F(HelperAccessTest, RefusesWhenTheBusHasNoPolkit) {
 TEST_F(HelperAccessTest, RefusesWhenThereIsNoSystemBus) {
     helper.start();
     EXPECT_EQ(helper.exchangeAs(kNobody, {kNogroup}, kPing), kRefusal);
+}
+
+// A user of the active session may ask for what the application sends and nothing else; the
+// daemon's servers are the ones the bundle's Info.json names. Root may ask for anything.
+TEST_F(HelperAccessTest, LimitsAnActiveSessionUserToTheApplicationsRequests) {
+    if (!FakePolkit::available()) GTEST_SKIP() << "dbus-daemon is not installed";
+    FakePolkit polkit(true);
+    ASSERT_TRUE(polkit.ready());
+    std::ofstream(helper.dir().file("Info.json")) << R"({"TWConductorURL":"c.example"})";
+    helper.start({}, polkit.address());
+    const auto asUser = [&](const std::string& path, const std::vector<std::string>& arguments) {
+        return helper.exchangeAs(kNobody, {kNogroup},
+                                 HelperToolProtocol::encodeRequest(
+                                     HelperToolProtocol::RunGoTool{path, arguments}));
+    };
+    EXPECT_EQ(helper.exchangeAs(kNobody, {kNogroup}, kPing), R"({"reply":true})");
+    EXPECT_EQ(asUser(helper.daemon(), {"--help"}), R"({"reply":"tarnwickd help: --help\n"})");
+    EXPECT_EQ(asUser(helper.cli(), {"down"}), R"({"reply":"tarnwick down\n"})");
+    EXPECT_EQ(asUser(helper.daemon(), {"up", "--conductor-host", "c.example"}),
+              R"({"reply":"spawned"})");
+    for (const auto& [path, arguments] :
+         {std::pair{helper.daemon(), std::vector<std::string>{}},
+          std::pair{helper.daemon(), std::vector<std::string>{"up"}},
+          std::pair{helper.daemon(), std::vector<std::string>{"up", "--conductor-host", "evil"}},
+          std::pair{helper.cli(), std::vector<std::string>{"touch"}}}) {
+        EXPECT_THAT(asUser(path, arguments), StartsWith(R"({"error":"not permitted: )"))
+            << path << " " << arguments.size();
+    }
+    EXPECT_FALSE(std::filesystem::exists(helper.touched()));
+    EXPECT_THAT(helper.systemLog(), Contains(StartsWith("Refused a request of uid 65534 to run ")));
+    EXPECT_EQ(helper.run(helper.cli(), {"touch"}), "");
+    EXPECT_TRUE(std::filesystem::exists(helper.touched()));
 }
 
 }  // namespace

@@ -175,5 +175,14 @@ TEST_F(HelperCommandTest, RefusesASymlinkNamedLikeTheCliThatLeadsElsewhere) {
     EXPECT_FALSE(std::filesystem::exists(helper.touched()));
 }
 
+// A command whose output never closes would hold its connection and thread for good.
+TEST(HelperCommandTimeout, KillsACommandThatOutlivesItsTimeAndSaysSo) {
+    RunningHelper helper;
+    helper.start({"--command-timeout", "0.5"});
+    EXPECT_EQ(helper.run(helper.cli(), {"hang"}),
+              "Binary execution timed out after 500 ms and was killed");
+    EXPECT_EQ(helper.run(helper.cli(), {"after"}), "tarnwick after\n");
+}
+
 }  // namespace
 }  // namespace tw

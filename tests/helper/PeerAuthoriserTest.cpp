@@ -42,35 +42,37 @@ protected:
     static constexpr gid_t kOtherGid = 4242;
 };
 
+using Access = PeerAuthoriser::Access;
+
 TEST_F(PeerAuthoriserTest, AllowsRootWithoutAskingPolkit) {
-    EXPECT_TRUE(authoriserWithPolkit(false).allows({10, 0, kOtherGid, {}}));
+    EXPECT_EQ(authoriserWithPolkit(false).access({10, 0, kOtherGid, {}}), Access::full);
     EXPECT_TRUE(askedPolkitFor.empty());
 }
 
 TEST_F(PeerAuthoriserTest, AllowsTheHelpersOwnUserWithoutAskingPolkit) {
-    EXPECT_TRUE(authoriserWithPolkit(false).allows({10, ::geteuid(), kOtherGid, {}}));
+    EXPECT_EQ(authoriserWithPolkit(false).access({10, ::geteuid(), kOtherGid, {}}), Access::full);
     EXPECT_TRUE(askedPolkitFor.empty());
 }
 
 TEST_F(PeerAuthoriserTest, AllowsAMemberOfTheGroupBySupplementaryOrPrimaryGroup) {
     ASSERT_TRUE(group.has_value());
     const auto authoriser = authoriserWithPolkit(false);
-    EXPECT_TRUE(authoriser.allows({10, 1000, kOtherGid, {kOtherGid + 1, group->gid}}));
-    EXPECT_TRUE(authoriser.allows({11, 1000, group->gid, {}}));
+    EXPECT_EQ(authoriser.access({10, 1000, kOtherGid, {kOtherGid + 1, group->gid}}), Access::full);
+    EXPECT_EQ(authoriser.access({11, 1000, group->gid, {}}), Access::full);
     EXPECT_TRUE(askedPolkitFor.empty());
 }
 
 TEST_F(PeerAuthoriserTest, AsksPolkitAboutAnyoneElseAndFollowsItsAnswer) {
     const PeerCredentials stranger{12, 1000, kOtherGid, {kOtherGid + 1}};
-    EXPECT_FALSE(authoriserWithPolkit(false).allows(stranger));
-    EXPECT_TRUE(authoriserWithPolkit(true).allows(stranger));
+    EXPECT_EQ(authoriserWithPolkit(false).access(stranger), Access::refused);
+    EXPECT_EQ(authoriserWithPolkit(true).access(stranger), Access::session);
     EXPECT_EQ(askedPolkitFor, (std::vector<pid_t>{12, 12}));
 }
 
 TEST_F(PeerAuthoriserTest, TreatsAGroupThatDoesNotExistAsHavingNoMembers) {
     const PeerAuthoriser authoriser("tw-no-such-group-here",
                                     [](const PeerCredentials&) { return false; });
-    EXPECT_FALSE(authoriser.allows({12, 1000, kOtherGid, {kOtherGid}}));
+    EXPECT_EQ(authoriser.access({12, 1000, kOtherGid, {kOtherGid}}), Access::refused);
 }
 
 TEST(PeerCredentialsTest, ReadsTheKernelsRecordOfThePeer) {

@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -40,6 +41,7 @@ case "$1" in
        echo "LISTEN_FDS=${LISTEN_FDS-unset}" ;;
   big) head -c 1100000 /dev/zero | tr '\0' a ;;
   touch) : > "DIR/touched" ;;
+  hang) sleep 1000 ;;
   *) echo "tarnwick $*" ;;
 esac
 )";
@@ -103,7 +105,9 @@ std::optional<UniqueFd> connectWithPatience(const std::string& path) {
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         ::_exit(11);
     }
-    if (::write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size())) ::_exit(12);
+    // A refused peer is answered without being read: its reply may already wait when the
+    // request cannot be written any more.
+    ::send(fd, line.data(), line.size(), MSG_NOSIGNAL);
     static char buffer[64 * 1024];
     std::size_t size = 0;
     while (size < sizeof buffer && std::memchr(buffer, '\n', size) == nullptr) {
@@ -162,19 +166,24 @@ std::string RunningHelper::install() const {
     std::filesystem::create_directory_symlink(dir_.path() / "Resources",
                                               prefix / "lib" / "tarnwick" / "Resources");
     const auto helper = prefix / "libexec" / "tarnwick" / "tarnwick-helper";
-    std::filesystem::copy_file(TW_HELPER_BINARY, helper);
+    std::filesystem::copy_file(binary(), helper);
     return helper.string();
 }
 
 std::pair<std::string, std::vector<std::string>> RunningHelper::command(
     const std::vector<std::string>& extra) const {
-    const std::string helper = installed_ ? install() : std::string(TW_HELPER_BINARY);
+    const std::string helper = installed_ ? install() : binary();
     if (!activated_) return {helper, arguments(extra)};
     std::vector<std::string> activation = {"-l", socket_, helper};
     const auto helperArguments = arguments(extra);
     activation.insert(activation.end(), helperArguments.begin(), helperArguments.end());
     activation.insert(activation.end(), {"--socket", unboundSocket()});
     return {kSocketActivate, activation};
+}
+
+std::string RunningHelper::binary() {
+    const char* other = std::getenv("TW_HELPER_UNDER_TEST");
+    return other != nullptr && *other != '\0' ? std::string(other) : std::string(TW_HELPER_BINARY);
 }
 
 void RunningHelper::start(const std::vector<std::string>& extraArguments, std::string busAddress) {

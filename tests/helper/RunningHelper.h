@@ -18,8 +18,11 @@ namespace tw {
 //
 // The fake CLI `tarnwick` answers by its first argument: "empty" (prints nothing), "latin1 N"
 // (prints bytes that are not UTF-8 and exits N), "text-then-fail", "merged" (stdout and stderr
-// interleaved), "env", "big" (more than a reply can carry), "touch" (creates touched()); anything
-// else prints "tarnwick <arguments>". The fake daemon `tarnwickd` prints "tarnwickd help:
+// interleaved), "env", "big" (more than a reply can carry), "touch" (creates touched()), "hang"
+// (never closes its output); anything else prints "tarnwick <arguments>".
+//
+// TW_HELPER_UNDER_TEST names another helper binary to run instead of the build's, to measure an
+// older build with the same tests. The fake daemon `tarnwickd` prints "tarnwickd help:
 // <arguments>" unless its first argument is "up"; then it records itself as running, prints its
 // arguments and environment and runs until SIGTERM, which it ignores when given --ignore-term.
 class RunningHelper {
@@ -30,6 +33,9 @@ class RunningHelper {
     ~RunningHelper();
     RunningHelper(const RunningHelper&) = delete;
     RunningHelper& operator=(const RunningHelper&) = delete;
+
+    // The helper binary the tests run.
+    static std::string binary();
 
     // Starts the helper and waits until it accepts connections. `busAddress` becomes its
     // DBUS_SYSTEM_BUS_ADDRESS; by default a socket that does not exist.

@@ -80,6 +80,7 @@ protected:
         std::ofstream(pkexec_) << "#!/bin/sh\n"
                                   "echo prompt >> " << dir_.file("prompts") << "\n"
                                   "[ -e " << dir_.file("dismiss") << " ] && exit 126\n"
+                                  "[ -e " << dir_.file("refuse") << " ] && { echo 'Not authorized' >&2; exit 127; }\n"
                                   "[ -e " << dir_.file("fail") << " ] && { echo broken >&2; exit 3; }\n"
                                   "exec \"$@\"\n";
         std::filesystem::permissions(pkexec_, std::filesystem::perms::owner_all);
@@ -105,8 +106,8 @@ protected:
         std::filesystem::remove(paths_.busPolicyFolder / (std::string(kIdentifier) + ".conf"), ignored);
     }
 
-    std::shared_ptr<Platform> make() {
-        platform_ = Platform::create(main_, TW_BUNDLE_DIR, paths_);
+    std::shared_ptr<Platform> make(const std::filesystem::path& bundle = TW_BUNDLE_DIR) {
+        platform_ = Platform::create(main_, bundle, paths_);
         return platform_;
     }
 
@@ -240,6 +241,16 @@ TEST_F(ANetworkManagerRegistration, LeavesTheRequestWaitingWhenThePromptIsDismis
     EXPECT_THAT(answers_.failed, IsEmpty());
 }
 
+TEST_F(ANetworkManagerRegistration, FailsTheWaitingRequestWhenPolkitRefuses) {
+    std::ofstream(dir_.file("refuse")) << "";
+    make()->submitActivationRequest(kIdentifier, answers_.delegate());
+    ASSERT_TRUE(platform_->openSettingsTarget(Platform::kInstallTarget));
+    ASSERT_TRUE(pollUntil([&] { return answers_.isOver(); }));
+    ASSERT_EQ(answers_.failed.size(), 1u);
+    EXPECT_EQ(answers_.failed[0].code, 127);
+    EXPECT_THAT(answers_.failed[0].localizedDescription, HasSubstr("Not authorized"));
+}
+
 TEST_F(ANetworkManagerRegistration, FailsTheWaitingRequestWhenTheInstallFails) {
     std::ofstream(dir_.file("fail")) << "";
     make()->submitActivationRequest(kIdentifier, answers_.delegate());
@@ -249,6 +260,23 @@ TEST_F(ANetworkManagerRegistration, FailsTheWaitingRequestWhenTheInstallFails) {
     EXPECT_EQ(answers_.failed[0].domain, Platform::kInstallDomain);
     EXPECT_EQ(answers_.failed[0].code, 3);
     EXPECT_THAT(answers_.failed[0].localizedDescription, HasSubstr("broken"));
+}
+
+// A file a user could have written would make root install the user's program and bus policy.
+TEST_F(ANetworkManagerRegistration, RefusesToInstallFromABundleAUserCouldHaveChanged) {
+    const auto bundle = dir_.path() / "bundle";
+    std::filesystem::copy(TW_BUNDLE_DIR, bundle, std::filesystem::copy_options::recursive);
+    const auto program = bundle / "Library" / "SystemExtensions" /
+                         (std::string(kIdentifier) + ".systemextension") / "tarnwick-packettunnel";
+    ::chmod(program.c_str(), 0775);
+    make(bundle)->submitActivationRequest(kIdentifier, answers_.delegate());
+    EXPECT_FALSE(platform_->openSettingsTarget(Platform::kInstallTarget));
+    ASSERT_EQ(answers_.failed.size(), 1u);
+    EXPECT_EQ(answers_.failed[0].code, Platform::kBundleNotRootOwned);
+    EXPECT_THAT(answers_.failed[0].localizedDescription,
+                HasSubstr(program.string() + " is writable by group or others"));
+    EXPECT_EQ(prompts(), 0);
+    EXPECT_FALSE(std::filesystem::exists(paths_.program));
 }
 
 TEST_F(ANetworkManagerRegistration, OffersNoInstallWithoutPkexec) {

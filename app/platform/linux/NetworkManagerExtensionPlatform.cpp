@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "app/platform/linux/NmPluginRegistration.h"
+#include "app/platform/linux/RootOwnedBundleFiles.h"
 #include "base/MainQueue.h"
 
 namespace tw {
@@ -218,6 +219,16 @@ bool NetworkManagerExtensionPlatform::openSettingsTarget(const std::string& targ
         }
     }
     if (!bundledProperties(identifier)) return false;
+    const auto extension = bundledExtension(identifier);
+    const auto trusted = RootOwnedBundleFiles::check(
+        bundleRoot_, {extension / kProgramName, extension / "Info.json",
+                      extension / (identifier + ".conf"), extension / (identifier + ".name")});
+    if (!trusted) {
+        failWaiting(kBundleNotRootOwned,
+                    "The NetworkManager registration is not installed from this bundle: " +
+                        trusted.error());
+        return false;
+    }
     return shell_.run(installScript(identifier), [weak = weak_from_this()](PkexecShell::Result result) {
         if (auto self = weak.lock()) self->didInstall(result);
     });
@@ -225,23 +236,33 @@ bool NetworkManagerExtensionPlatform::openSettingsTarget(const std::string& targ
 
 void NetworkManagerExtensionPlatform::didInstall(const PkexecShell::Result& result) {
     if (result.outcome == PkexecShell::Outcome::dismissed) return;  // still waiting
+    if (result.outcome == PkexecShell::Outcome::failed) {
+        failWaiting(result.exitCode, "Installing the NetworkManager registration failed (exit " +
+                                         std::to_string(result.exitCode) + "): " +
+                                         result.errorOutput);
+        return;
+    }
     std::optional<Waiting> finished;
     {
         std::lock_guard lock(mutex_);
         finished = std::exchange(waiting_, std::nullopt);
     }
     if (!finished) return;
-    if (result.outcome == PkexecShell::Outcome::failed) {
-        finished->delegate.failed(error(kInstallDomain, result.exitCode,
-                                        "Installing the NetworkManager registration failed (exit " +
-                                            std::to_string(result.exitCode) + "): " +
-                                            result.errorOutput));
-    } else if (isCurrent(finished->identifier)) {
+    if (isCurrent(finished->identifier)) {
         finished->delegate.finished(SystemExtensionRequestResult::completed);
     } else {
         finished->delegate.failed(error(kInstallDomain, 0,
                                         "The installed NetworkManager registration is not usable"));
     }
+}
+
+void NetworkManagerExtensionPlatform::failWaiting(std::int64_t code, std::string description) {
+    std::optional<Waiting> failed;
+    {
+        std::lock_guard lock(mutex_);
+        failed = std::exchange(waiting_, std::nullopt);
+    }
+    if (failed) failed->delegate.failed(error(kInstallDomain, code, std::move(description)));
 }
 
 // --- the desktop ---

@@ -37,8 +37,11 @@ class NetworkManagerExtensionPlatform final
 public:
     // The settings target that installs the registration.
     static constexpr const char* kInstallTarget = "install-networkmanager-registration";
-    // Errors of the install, in this domain; the code is pkexec's exit status.
+    // Errors of the install, in this domain; the code is pkexec's exit status, or
+    // kBundleNotRootOwned when the bundle's files could have been chosen by a user other than
+    // root (nothing is then installed or asked).
     static constexpr const char* kInstallDomain = "tarnwick.NetworkManagerRegistration";
+    static constexpr std::int64_t kBundleNotRootOwned = -2;
     // The platform's "extension not found" code, for an identifier the bundle does not hold.
     static constexpr std::int64_t kExtensionNotFound = 4;
 
@@ -81,6 +84,7 @@ private:
     bool isCurrent(const std::string& identifier) const;
     void waitForApproval(const std::string& identifier, SystemExtensionActivationDelegate delegate);
     void didInstall(const PkexecShell::Result& result);
+    void failWaiting(std::int64_t code, std::string description);
 
     const std::shared_ptr<MainQueue> mainQueue_;
     const std::filesystem::path bundleRoot_;

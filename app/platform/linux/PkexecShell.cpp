@@ -62,9 +62,9 @@ void PkexecShell::execute(const std::string& script, const Completion& completio
     Result result;
     result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     result.errorOutput = process.readAllStandardError().right(kErrorOutputLimit).toStdString();
-    result.outcome = result.exitCode == 0                             ? Outcome::done
-                     : result.exitCode == 126 || result.exitCode == 127 ? Outcome::dismissed
-                                                                        : Outcome::failed;
+    result.outcome = result.exitCode == 0     ? Outcome::done
+                     : result.exitCode == 126 ? Outcome::dismissed
+                                              : Outcome::failed;
     completion(std::move(result));
 }
 

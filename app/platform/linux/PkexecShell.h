@@ -15,8 +15,10 @@ class PkexecShell {
 public:
     enum class Outcome {
         done,
-        // The user dismissed the prompt or failed to authenticate (pkexec's 126 and 127).
+        // The user dismissed the prompt (pkexec's 126).
         dismissed,
+        // Anything else, pkexec's 127 included: not authorised, no authentication agent, or the
+        // script itself failed with that status.
         failed,
     };
     struct Result {
