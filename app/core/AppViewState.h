@@ -18,8 +18,10 @@ namespace tw {
 
 class AppLogger;
 class LocalAPI;
+class LoginItem;
 class MainQueue;
 class PeltoBus;
+class PrivilegedShell;
 class VPNTunnelService;
 
 // The application's one observable model: what the menu shows and every user action towards the
@@ -41,6 +43,14 @@ public:
         std::function<void(const std::string& title, const std::string& body)> showNotification;
         // Opens a URL in the user's browser.
         std::function<void(const std::string& url)> openURL;
+        // Uninstall: the root cleanup, the login item, the folder of the application's own data
+        // (empty when none is known), whether a package owns the installed files, and the end of
+        // the application.
+        std::shared_ptr<PrivilegedShell> privilegedShell{};
+        std::shared_ptr<LoginItem> loginItem{};
+        std::string applicationSupportFolder{};
+        bool packageInstalled = false;
+        std::function<void()> terminate{};
     };
 
     static constexpr const char* kDefaultJailReason = "device posture non-compliant";
@@ -81,6 +91,9 @@ public:
     void switchProfileAndLogin(const std::string& id);
     void addNewAccount();
     void logout();
+    // Removes everything installed outside the application, then quits it; changes nothing when
+    // the administrator does not allow the cleanup.
+    void uninstall();
 
     // Folds one status answer into the login state.
     void applyStatus(const DaemonStatus& status);
@@ -116,6 +129,9 @@ private:
     void applyProfiles(const ProfilesResponse& response);
     void startLoginAfterSwitch();
     void openIfURL(const std::string& text) const;
+
+    void runPrivilegedCleanup(std::function<void(bool)> completion);
+    void finishUninstall();
 
     Peers peers_;
     Observable<LoginViewState> login_;

@@ -69,6 +69,39 @@ TEST_F(APkexecShellRun, CannotRunWithoutPkexec) {
     EXPECT_FALSE(shell.run("true", [](auto) {}));
 }
 
+TEST_F(APkexecShellRun, AsTheRootShellItCompletesOnceForEveryCommandLine) {
+    using Outcome = std::expected<void, PrivilegedShell::Failure>;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<Outcome> outcomes;
+    auto collect = [&](Outcome outcome) {
+        std::lock_guard lock(mutex);
+        outcomes.push_back(std::move(outcome));
+        changed.notify_all();
+    };
+    auto waitFor = [&](std::size_t count) {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, std::chrono::seconds(20), [&] { return outcomes.size() >= count; });
+    };
+    {
+        PkexecShell shell(pkexec_.string());
+        shell.runAsRoot("sleep 0.3", collect);
+        // One prompt at a time: the second is refused at once rather than dropped.
+        shell.runAsRoot("true", collect);
+        ASSERT_TRUE(waitFor(2));
+        ScopedEnv exit("EXIT", "126");
+        shell.runAsRoot("true", collect);
+        ASSERT_TRUE(waitFor(3));
+    }
+    PkexecShell(dir_.file("none")).runAsRoot("true", collect);
+    ASSERT_EQ(outcomes.size(), 4u);
+    EXPECT_FALSE(outcomes[0].has_value() || outcomes[0].error().dismissed);
+    EXPECT_EQ(outcomes[0].error().description, "Another administrator command is still running");
+    EXPECT_TRUE(outcomes[1].has_value());
+    EXPECT_TRUE(!outcomes[2].has_value() && outcomes[2].error().dismissed);
+    EXPECT_EQ(outcomes[3].error().description, "pkexec is not installed");
+}
+
 TEST_F(APkexecShellRun, EndsAScriptNobodyAnswersWhenItGoesAway) {
     bool called = false;
     {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/platform/linux/SystemdHelperRegistration.h"
+#include "tests/support/FakePrivilegedShell.h"
 #include "tests/platform/PrivateSessionBus.h"
 #include "tests/platform/QtWait.h"
 
@@ -174,9 +175,6 @@ protected:
         return awaited<Result>(
             [&](auto completion) { registration_->registerService(completion); });
     }
-    Result approved() {
-        return awaited<Result>([&](auto completion) { registration_->approve(completion); });
-    }
     HelperRegistrationStatus statusOfState(const QString& state) {
         systemd_->states[kUnit] = state;
         return status();
@@ -201,9 +199,10 @@ protected:
     const QString connectionName_ = "registration-" + QUuid::createUuid().toString();
     QDBusConnection connection_ =
         QDBusConnection::connectToBus(QString::fromStdString(bus_.address()), connectionName_);
+    std::shared_ptr<FakePrivilegedShell> rootShell_ = std::make_shared<FakePrivilegedShell>();
     std::unique_ptr<SystemdHelperRegistration> registration_ =
         std::make_unique<SystemdHelperRegistration>(connection_,
-                                                    SystemdHelperRegistration::kHelperUnit);
+                                                    SystemdHelperRegistration::kHelperUnit, rootShell_);
 };
 
 // Status.
@@ -217,7 +216,7 @@ TEST_F(SystemdHelperRegistrationTest, AsksForTheStateOfTheHelpersSocketWithoutIn
 }
 
 TEST_F(SystemdHelperRegistrationTest, AsksAboutTheUnitItWasGiven) {
-    registration_ = std::make_unique<SystemdHelperRegistration>(connection_, "other.socket");
+    registration_ = std::make_unique<SystemdHelperRegistration>(connection_, "other.socket", rootShell_);
     systemd_->states["other.socket"] = "enabled";
     EXPECT_EQ(status(), HelperRegistrationStatus::enabled);
     EXPECT_EQ(systemd_->calls()[0].arguments, QVariantList{"other.socket"});
@@ -343,21 +342,21 @@ TEST_F(SystemdHelperRegistrationTest, AnErrorWithoutTextIsDescribedByItsName) {
 
 // Approving.
 
-TEST_F(SystemdHelperRegistrationTest, ApprovingMakesTheSameCallsAndLetsPolkitPromptForEach) {
-    systemd_->states[kUnit] = "disabled";
-    EXPECT_TRUE(approved().has_value());
-    EXPECT_THAT(systemd_->members(), ElementsAre("EnableUnitFiles", "Reload", "StartUnit"));
-    EXPECT_THAT(interactiveFlags(), ElementsAre(true, true, true));
-    EXPECT_EQ(status(), HelperRegistrationStatus::enabled);
-}
+TEST_F(SystemdHelperRegistrationTest, ApprovingAsksTheAdministratorOnceForTheWholeEnable) {
+    std::optional<Result> results[3];
+    for (auto& result : results) {
+        registration_->approve([&result](Result given) { result = std::move(given); });
+    }
+    ASSERT_EQ(rootShell_->commandLines.size(), 3u);
+    EXPECT_EQ(rootShell_->commandLines[0], "systemctl enable --now 'tarnwick-helper.socket'");
+    EXPECT_TRUE(systemd_->calls().empty());
 
-TEST_F(SystemdHelperRegistrationTest, ADismissedPromptIsARefusal) {
-    systemd_->failures["EnableUnitFiles"] = {"org.freedesktop.DBus.Error.AccessDenied",
-                                             "Access denied"};
-    const auto result = approved();
-    ASSERT_FALSE(result.has_value());
-    EXPECT_EQ(result.error().code, Code::notAuthorized);
-    EXPECT_THAT(systemd_->members(), ElementsAre("EnableUnitFiles"));
+    rootShell_->answer(0, {});
+    rootShell_->answer(1, std::unexpected(PrivilegedShell::Failure{true, "dismissed"}));
+    rootShell_->answer(2, std::unexpected(PrivilegedShell::Failure{false, "exit 1: no such unit"}));
+    EXPECT_TRUE(results[0]->has_value());
+    EXPECT_EQ(results[1]->error(), (HelperRegistrationError{Code::notAuthorized, "dismissed"}));
+    EXPECT_EQ(results[2]->error(), (HelperRegistrationError{Code::notEnabled, "exit 1: no such unit"}));
 }
 
 // Without systemd.
@@ -365,21 +364,19 @@ TEST_F(SystemdHelperRegistrationTest, ADismissedPromptIsARefusal) {
 TEST_F(SystemdHelperRegistrationTest, WithoutSystemdOnTheBusEveryOperationFailsAtOnce) {
     systemd_.reset();
     EXPECT_EQ(status(), HelperRegistrationStatus::notRegistered);
-    for (const auto& result : {registered(), approved()}) {
-        ASSERT_FALSE(result.has_value());
-        EXPECT_EQ(result.error().code, Code::serviceManagerUnreachable);
-        EXPECT_THAT(result.error().detail, ::testing::HasSubstr("org.freedesktop.systemd1"));
-    }
+    const auto result = registered();
+    ASSERT_FALSE(result.has_value());
+    EXPECT_EQ(result.error().code, Code::serviceManagerUnreachable);
+    EXPECT_THAT(result.error().detail, ::testing::HasSubstr("org.freedesktop.systemd1"));
 }
 
 TEST_F(SystemdHelperRegistrationTest, OnAConnectionThatIsNotConnectedEveryOperationFails) {
     registration_ = std::make_unique<SystemdHelperRegistration>(
-        QDBusConnection("never-connected"), SystemdHelperRegistration::kHelperUnit);
+        QDBusConnection("never-connected"), SystemdHelperRegistration::kHelperUnit, rootShell_);
     EXPECT_EQ(status(), HelperRegistrationStatus::notRegistered);
-    for (const auto& result : {registered(), approved()}) {
-        ASSERT_FALSE(result.has_value());
-        EXPECT_EQ(result.error().code, Code::serviceManagerUnreachable);
-    }
+    const auto result = registered();
+    ASSERT_FALSE(result.has_value());
+    EXPECT_EQ(result.error().code, Code::serviceManagerUnreachable);
     EXPECT_TRUE(systemd_->calls().empty());
 }
 
@@ -388,7 +385,7 @@ TEST_F(SystemdHelperRegistrationTest, OnAConnectionThatIsNotConnectedEveryOperat
 TEST_F(SystemdHelperRegistrationTest, ARegistrationDestroyedWhileAskingDropsItsCompletion) {
     bool called = false;
     registration_->status([&](HelperRegistrationStatus) { called = true; });
-    registration_ = std::make_unique<SystemdHelperRegistration>(connection_, kUnit);
+    registration_ = std::make_unique<SystemdHelperRegistration>(connection_, kUnit, rootShell_);
     // Answers on one connection come in order: the dropped one has arrived by the time this has.
     status();
     EXPECT_THAT(systemd_->members(), ElementsAre("GetUnitFileState", "GetUnitFileState"));

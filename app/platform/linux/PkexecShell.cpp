@@ -28,18 +28,39 @@ std::string PkexecShell::quoted(const std::string& text) {
 }
 
 bool PkexecShell::run(const std::string& script, Completion completion) {
+    return start(script, std::move(completion)) != Start::missing;
+}
+
+void PkexecShell::runAsRoot(const std::string& commandLine, PrivilegedShell::Completion completion) {
+    const auto started = start(commandLine, [completion](Result result) {
+        if (result.outcome == Outcome::done) return completion({});
+        const bool dismissed = result.outcome == Outcome::dismissed;
+        auto description = dismissed ? "The administrator's authorisation was dismissed or refused (pkexec exit " +
+                                           std::to_string(result.exitCode) + ")"
+                                     : "The command line failed (exit " + std::to_string(result.exitCode) +
+                                           ")" + (result.errorOutput.empty() ? "" : ": " + result.errorOutput);
+        completion(std::unexpected(PrivilegedShell::Failure{dismissed, std::move(description)}));
+    });
+    if (started == Start::missing) {
+        completion(std::unexpected(PrivilegedShell::Failure{false, "pkexec is not installed"}));
+    } else if (started == Start::busy) {
+        completion(std::unexpected(PrivilegedShell::Failure{false, "Another administrator command is still running"}));
+    }
+}
+
+PkexecShell::Start PkexecShell::start(const std::string& script, Completion completion) {
     if (QStandardPaths::findExecutable(QString::fromStdString(pkexec_)).isEmpty() &&
         !QFileInfo(QString::fromStdString(pkexec_)).isExecutable()) {
-        return false;
+        return Start::missing;
     }
     std::lock_guard lock(mutex_);
-    if (thread_ && thread_->isRunning()) return true;
+    if (thread_ && thread_->isRunning()) return Start::busy;
     if (thread_) thread_->wait();
     thread_.reset(QThread::create([this, script, completion = std::move(completion)] {
         execute(script, completion);
     }));
     thread_->start();
-    return true;
+    return Start::started;
 }
 
 void PkexecShell::execute(const std::string& script, const Completion& completion) {

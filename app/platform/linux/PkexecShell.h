@@ -7,11 +7,13 @@
 #include <mutex>
 #include <string>
 
+#include "app/core/PrivilegedShell.h"
+
 namespace tw {
 
 // Runs a shell script as root once polkit has authorised it: `pkexec /bin/sh -c SCRIPT`, on a
 // thread of its own, one script at a time. The polkit agent may prompt the user meanwhile.
-class PkexecShell {
+class PkexecShell final : public PrivilegedShell {
 public:
     enum class Outcome {
         done,
@@ -30,7 +32,7 @@ public:
 
     explicit PkexecShell(std::string pkexec);
     // Ends a script still running (and its prompt) and waits for the thread.
-    ~PkexecShell();
+    ~PkexecShell() override;
     PkexecShell(const PkexecShell&) = delete;
     PkexecShell& operator=(const PkexecShell&) = delete;
 
@@ -39,10 +41,16 @@ public:
     // shell's thread.
     bool run(const std::string& script, Completion completion);
 
+    // The same, completing exactly once: a second command line while one runs, or no pkexec,
+    // fails at once.
+    void runAsRoot(const std::string& commandLine, PrivilegedShell::Completion completion) override;
+
     // Single-quoted for the shell.
     static std::string quoted(const std::string& text);
 
 private:
+    enum class Start { started, busy, missing };
+    Start start(const std::string& script, Completion completion);
     void execute(const std::string& script, const Completion& completion);
 
     const std::string pkexec_;

@@ -1,5 +1,7 @@
 #include "app/platform/linux/SystemdHelperRegistration.h"
 
+#include "app/platform/linux/PkexecShell.h"
+
 #include <QDBusError>
 #include <QDBusPendingCallWatcher>
 #include <QStringList>
@@ -18,14 +20,11 @@ const QString kInterface = QStringLiteral("org.freedesktop.systemd1.Manager");
 const QString kInteractiveAuthorizationRequired =
     QStringLiteral("org.freedesktop.DBus.Error.InteractiveAuthorizationRequired");
 
-// The user may take a while at polkit's prompt; with the bus's default of 25 s the call would
-// fail while the prompt is still up and its change still to come.
-constexpr int kInteractiveTimeoutMs = 5 * 60 * 1000;
-
-QDBusMessage managerCall(const QString& method, const QVariantList& arguments, bool interactive) {
+// Never lets polkit prompt: a call it would have to ask about is refused instead.
+QDBusMessage managerCall(const QString& method, const QVariantList& arguments) {
     auto call = QDBusMessage::createMethodCall(kService, kPath, kInterface, method);
     call.setArguments(arguments);
-    call.setInteractiveAuthorizationAllowed(interactive);
+    call.setInteractiveAuthorizationAllowed(false);
     return call;
 }
 
@@ -80,36 +79,39 @@ HelperRegistrationError failure(Code step, const QDBusMessage& reply) {
 
 }  // namespace
 
-SystemdHelperRegistration::SystemdHelperRegistration(QDBusConnection bus, QString unit)
-    : bus_(std::move(bus)), unit_(std::move(unit)) {}
-
-const std::shared_ptr<SystemdHelperRegistration>& SystemdHelperRegistration::shared() {
-    static auto* registration = new std::shared_ptr<SystemdHelperRegistration>(
-        std::make_shared<SystemdHelperRegistration>(QDBusConnection::systemBus(), kHelperUnit));
-    return *registration;
-}
+SystemdHelperRegistration::SystemdHelperRegistration(QDBusConnection bus, QString unit,
+                                                     std::shared_ptr<PrivilegedShell> rootShell)
+    : bus_(std::move(bus)), unit_(std::move(unit)), rootShell_(std::move(rootShell)) {}
 
 void SystemdHelperRegistration::status(StatusCompletion completion) {
-    send(managerCall("GetUnitFileState", {unit_}, false),
+    send(managerCall("GetUnitFileState", {unit_}),
          [completion = std::move(completion)](const QDBusMessage& reply) {
              completion(statusOfReply(reply));
          });
 }
 
 void SystemdHelperRegistration::registerService(Completion completion) {
-    enableAndStart(false, std::move(completion));
+    enableAndStart(std::move(completion));
 }
 
 void SystemdHelperRegistration::approve(Completion completion) {
-    enableAndStart(true, std::move(completion));
+    // systemctl enables, reloads and starts as root, with nothing left for polkit to ask.
+    const auto commandLine = "systemctl enable --now " + PkexecShell::quoted(unit_.toStdString());
+    rootShell_->runAsRoot(commandLine, [completion = std::move(completion)](
+                                           std::expected<void, PrivilegedShell::Failure> result) {
+        if (result) return completion({});
+        completion(std::unexpected(HelperRegistrationError{
+            result.error().dismissed ? Code::notAuthorized : Code::notEnabled,
+            result.error().description}));
+    });
 }
 
-void SystemdHelperRegistration::enableAndStart(bool interactive, Completion completion) {
+void SystemdHelperRegistration::enableAndStart(Completion completion) {
     // As "systemctl enable --now": the reload makes the manager see the new links.
-    run({{managerCall("EnableUnitFiles", {QStringList{unit_}, false, false}, interactive),
+    run({{managerCall("EnableUnitFiles", {QStringList{unit_}, false, false}),
           Code::notEnabled},
-         {managerCall("Reload", {}, interactive), Code::notReloaded},
-         {managerCall("StartUnit", {unit_, QStringLiteral("replace")}, interactive),
+         {managerCall("Reload", {}), Code::notReloaded},
+         {managerCall("StartUnit", {unit_, QStringLiteral("replace")}),
           Code::notStarted}},
         std::move(completion));
 }
@@ -136,8 +138,7 @@ void SystemdHelperRegistration::send(const QDBusMessage& call,
             Qt::QueuedConnection);
         return;
     }
-    const int timeout = call.isInteractiveAuthorizationAllowed() ? kInteractiveTimeoutMs : -1;
-    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call, timeout), &context_);
+    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call), &context_);
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, &context_,
                      [watcher, answer = std::move(answer)] {
                          watcher->deleteLater();

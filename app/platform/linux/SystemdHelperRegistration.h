@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "app/core/HelperRegistration.h"
+#include "app/core/PrivilegedShell.h"
 
 namespace tw {
 
@@ -22,9 +23,11 @@ namespace tw {
 // state ("disabled", "static", "indirect", "linked", ...) is a file that is there but not
 // enabled, so it requires approval. A manager that cannot be asked leaves it not registered.
 //
-// Registering and approving enable the unit persistently, reload the manager and start the unit,
-// stopping at the first refusal with systemd's (or polkit's) text. Registering never lets polkit
-// prompt; approving does, and waits for the user for up to five minutes.
+// Registering enables the unit persistently, reloads the manager and starts the unit, stopping at
+// the first refusal with systemd's (or polkit's) text, and never lets polkit prompt. Approving
+// runs "systemctl enable --now" through the root shell: polkit authorises each manager call on
+// its own, so asking through the bus would prompt up to three times where the root shell asks
+// once.
 //
 // Runs on the Qt thread of the connection; completions come on that thread. Pending completions
 // are dropped when the registration is destroyed.
@@ -32,12 +35,10 @@ class SystemdHelperRegistration final : public HelperRegistration {
 public:
     static constexpr const char* kHelperUnit = "tarnwick-helper.socket";
 
-    SystemdHelperRegistration(QDBusConnection bus, QString unit);
+    SystemdHelperRegistration(QDBusConnection bus, QString unit,
+                              std::shared_ptr<PrivilegedShell> rootShell);
     SystemdHelperRegistration(const SystemdHelperRegistration&) = delete;
     SystemdHelperRegistration& operator=(const SystemdHelperRegistration&) = delete;
-
-    // The helper's socket unit on the system bus.
-    static const std::shared_ptr<SystemdHelperRegistration>& shared();
 
     void status(StatusCompletion completion) override;
     void registerService(Completion completion) override;
@@ -49,12 +50,13 @@ private:
         HelperRegistrationError::Code failure;
     };
 
-    void enableAndStart(bool interactive, Completion completion);
+    void enableAndStart(Completion completion);
     void run(std::deque<Step> steps, Completion completion);
     void send(const QDBusMessage& call, std::function<void(const QDBusMessage&)> answer);
 
     QDBusConnection bus_;
     const QString unit_;
+    const std::shared_ptr<PrivilegedShell> rootShell_;
     // Parent of the pending calls; declared last so that it goes first.
     QObject context_;
 };
