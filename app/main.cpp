@@ -16,8 +16,8 @@
 #include "app/daemon/PeltoBusClient.h"
 #include "app/helperbridge/SocketHelperConnection.h"
 #include "app/helperbridge/TarnwickCLI.h"
-#include "app/menu/MainMenu.h"
-#include "app/menu/StatusBarController.h"
+#include "app/core/UpdaterViewModel.h"
+#include "app/menu/TarnwickMenuBarContent.h"
 #include "app/platform/linux/AppcastUpdater.h"
 #include "app/platform/linux/DesktopUrlOpener.h"
 #include "app/platform/linux/FreedesktopNotificationService.h"
@@ -30,6 +30,10 @@
 #include "app/platform/linux/TerminationSignals.h"
 #include "app/platform/linux/XdgAutostartLoginItemService.h"
 #include "app/shell/AppDelegate.h"
+#include "app/ui/QtClipboard.h"
+#include "app/ui/QtFolderPicker.h"
+#include "app/ui/TrayMainMenu.h"
+#include "app/ui/TrayStatusItem.h"
 #include "app/tunnel/SystemExtensionService.h"
 #include "app/tunnel/VPNTunnelService.h"
 #include "base/AppLogger.h"
@@ -40,30 +44,6 @@
 
 namespace tw {
 namespace {
-
-// ---- Temporary stand-ins for the views, until the Qt views (app/ui) and the menu content
-// (app/menu) are merged. They only log what they are asked; nothing is shown. ----
-class LoggingStatusBarController final : public StatusBarController {
-public:
-    explicit LoggingStatusBarController(std::shared_ptr<AppLogger> logger) : logger_(std::move(logger)) {}
-    void setupMenuBar() override { logger_->log("App", "Setting up Menu Bar..."); }
-    void updateStatusItemIcon() override {}
-    void togglePopover() override {}
-    void showWindow() override { logger_->log("UI", "showWindow (no panel in this build)"); }
-
-private:
-    std::shared_ptr<AppLogger> logger_;
-};
-
-class LoggingMainMenu final : public MainMenu {
-public:
-    void install(std::vector<Item> items) override { items_ = std::move(items); }
-    void showAboutPanel() override {}
-
-private:
-    std::vector<Item> items_;
-};
-// ---- end of the temporary stand-ins ----
 
 // A Wayland client cannot place the panel under the tray icon: run through XWayland when it is
 // there, unless the user chose a platform.
@@ -92,6 +72,12 @@ std::string applicationSupportFolder(const AppLogger& logger) {
 // Installed from the Debian package: the package manager then owns the installed files.
 bool isPackageInstalled(const Bundle& bundle) {
     return bundle.root() == "/usr/lib/tarnwick" && std::filesystem::exists("/var/lib/dpkg/info/tarnwick.list");
+}
+
+QString aboutText(const Bundle& bundle) {
+    const auto name = bundle.string("CFBundleDisplayName").value_or("Tarnwick");
+    const auto version = bundle.string("CFBundleShortVersionString").value_or("");
+    return QString::fromStdString(name + " " + version + "\n\nThe desktop client of the Tarnwick mesh VPN.");
 }
 
 int run(int argc, char** argv) {
@@ -172,14 +158,31 @@ int run(int argc, char** argv) {
     statePeers.terminate = [] { QCoreApplication::quit(); };
     const auto appState = AppViewState::create(statePeers);
 
-    // ==== The menu content and the views: the one place where they are built. ====
-    // The menu content (TarnwickMenuBarContent) takes appState, an UpdaterViewModel over
-    // `updater`, `urlOpener`, `helperRegistration` and `systemExtension`; the Qt views render it
-    // and implement StatusBarController and MainMenu. A panel shown from the tray reports
-    // instance->didBecomeActive().
-    const auto statusBar = std::make_shared<LoggingStatusBarController>(logger);
-    const auto mainMenu = std::make_shared<LoggingMainMenu>();
-    // ==== end of the menu content and the views ====
+    // The menu content and the views that render it.
+    const auto menu = TarnwickMenuBarContent::create({
+        .mainQueue = mainQueue,
+        .logger = logger,
+        .app = appState,
+        .systemExtension = systemExtension,
+        .updater = std::make_shared<UpdaterViewModel>(updater),
+        .localAPI = localAPI,
+        .notifications = notifications,
+        .helperRegistration = helperRegistration,
+        .clipboard = std::make_shared<QtClipboard>(),
+        .urlOpener = urlOpener,
+        .folderPicker = std::make_shared<QtFolderPicker>(),
+        .workers = pool,
+        .bundle = bundle,
+        .quit = [] { QCoreApplication::quit(); },
+        .uninstall = [weak = std::weak_ptr(appState)] {
+            if (const auto state = weak.lock()) state->uninstall();
+        },
+    });
+    const auto statusBar = std::make_shared<TrayStatusItem>(
+        menu, logger, bundle.root() / "Resources" / "menu_icon.svg",
+        [notifications](const std::string& title, const std::string& body) { notifications->show(title, body); });
+    statusBar->didShowFromTray = [instance] { instance->didBecomeActive(); };
+    const auto mainMenu = std::make_shared<TrayMainMenu>(*statusBar, aboutText(bundle));
 
     instance->onRemoteActivation = [weak = std::weak_ptr(statusBar)] {
         if (const auto bar = weak.lock()) bar->showWindow();

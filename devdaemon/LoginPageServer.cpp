@@ -54,14 +54,19 @@ HttpResponse expired() {
                 "<p>This login link is not pending any more. Start the login again.</p>\n");
 }
 
-// Waits for the fd to become readable until `deadline`, or for the wake-up pipe.
-bool readable(int fd, int wake, std::chrono::steady_clock::time_point deadline) {
+// Waits for the fd to become readable until `deadline` (none: without one), or for the wake-up
+// pipe.
+bool readable(int fd, int wake, std::optional<std::chrono::steady_clock::time_point> deadline) {
     for (;;) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return false;
+        int timeout = -1;
+        if (deadline) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+                *deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return false;
+            timeout = static_cast<int>(left.count());
+        }
         pollfd fds[2] = {{fd, POLLIN, 0}, {wake, POLLIN, 0}};
-        const int ready = ::poll(fds, 2, static_cast<int>(left.count()));
+        const int ready = ::poll(fds, 2, timeout);
         if (ready < 0 && errno == EINTR) continue;
         return ready > 0 && fds[1].revents == 0;
     }
@@ -70,7 +75,7 @@ bool readable(int fd, int wake, std::chrono::steady_clock::time_point deadline) 
 }  // namespace
 
 std::expected<LoginPageServer::Listener, std::string> LoginPageServer::listen(std::uint16_t port) {
-    UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!socket) return std::unexpected(std::string("cannot create a socket: ") + std::strerror(errno));
     const int on = 1;
     ::setsockopt(socket.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
@@ -107,11 +112,9 @@ LoginPageServer::~LoginPageServer() {
 }
 
 void LoginPageServer::acceptLoop() {
-    const auto forever = std::chrono::steady_clock::time_point::max();
-    while (readable(listener_.socket.get(), wakeRead_.get(), forever)) {
-        // Non-blocking: another thread may have taken the connection meanwhile.
-        UniqueFd connection(::accept4(listener_.socket.get(), nullptr, nullptr,
-                                      SOCK_CLOEXEC | SOCK_NONBLOCK));
+    while (readable(listener_.socket.get(), wakeRead_.get(), std::nullopt)) {
+        // The listener is non-blocking: another thread may have taken the connection meanwhile.
+        UniqueFd connection(::accept4(listener_.socket.get(), nullptr, nullptr, SOCK_CLOEXEC));
         if (connection) serve(connection.get());
     }
 }
@@ -127,7 +130,6 @@ void LoginPageServer::serve(int fd) {
         auto parsed = HttpRequest::parse(bytes);
         if (parsed && !*parsed) continue;
         const auto response = parsed ? answer(**parsed) : page(400, "Bad request", "");
-        ::fcntl(fd, F_SETFL, 0);
         UnixSocket::setSendTimeout(fd, kRequestDeadline);
         UnixSocket::sendAll(fd, response.serialize());
         return;

@@ -13,7 +13,7 @@
 #include "app/menu/LogExporter.h"
 #include "app/menu/MenuContentBuilder.h"
 #include "app/menu/TarnwickIPs.h"
-#include "app/menu/UrlOpener.h"
+#include "app/core/UrlOpener.h"
 #include "app/tunnel/SystemExtensionService.h"
 #include "base/AppLogger.h"
 #include "base/WorkerPool.h"

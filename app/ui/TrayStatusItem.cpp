@@ -38,7 +38,9 @@ void TrayStatusItem::setupMenuBar() {
     ApplicationAccessible::install();
     tray_ = std::make_unique<QSystemTrayIcon>();
     connect(tray_.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::Trigger) togglePopover();
+        if (reason != QSystemTrayIcon::Trigger) return;
+        togglePopover();
+        if (panel_->isVisible() && didShowFromTray) didShowFromTray();
     });
     panel_ = std::make_unique<PanelWindow>(model_);
     // Themes the panel and applies the icon in the colour that goes with it.

@@ -38,6 +38,9 @@ public:
     void togglePopover() override;
     void showWindow() override;
 
+    // Called after a click on the icon has shown the panel: the application became active.
+    std::function<void()> didShowFromTray;
+
     PanelWindow* panel() const { return panel_.get(); }
     QSystemTrayIcon* trayIcon() const { return tray_.get(); }
     // The tooltip for the panel's current rows: the product and its state in words.

@@ -3,6 +3,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
 #include <thread>
 
@@ -93,6 +94,25 @@ TEST_F(LineReaderTest, ReportsAFailedRead) {
     ASSERT_EQ(::setsockopt(reading.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout), 0);
     LineReader reader(reading.get(), 100);
     EXPECT_EQ(reader.next().error(), End::readFailed);
+}
+
+// A peer sending a byte now and then, each well within any per-read limit, still runs out of
+// time for the whole line; the line after it gets a deadline of its own.
+TEST_F(LineReaderTest, EndsALineThatDoesNotArriveWholeByItsDeadline) {
+    LineReader reader(reading.get(), 100);
+    std::thread trickle([this] {
+        for (int index = 0; index < 40; ++index) {
+            if (UnixSocket::sendOnce(writing.get(), "x", 1) != 1) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        }
+        UnixSocket::sendOnce(writing.get(), "\nnext\n", 6);
+    });
+    const auto line = reader.next(std::chrono::steady_clock::now() + std::chrono::milliseconds(200));
+    ASSERT_FALSE(line.has_value());
+    EXPECT_EQ(line.error(), End::readFailed);
+    trickle.join();
+    EXPECT_EQ(reader.next(std::chrono::steady_clock::now() + std::chrono::seconds(5)).value_or(""),
+              std::string(40, 'x'));
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/menu/UrlOpener.h"
+#include "app/core/UrlOpener.h"
 
 namespace tw {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/menu/UrlOpener.h"
+#include "app/core/UrlOpener.h"
 
 namespace tw {
 
