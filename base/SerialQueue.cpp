@@ -4,15 +4,16 @@
 
 namespace tw {
 
-SerialQueue::SerialQueue(std::string label) : label_(std::move(label)), thread_([this] { run(); }) {}
+SerialQueue::SerialQueue(std::string label)
+    : label_(std::move(label)), state_(std::make_shared<State>()), thread_([state = state_] { run(state); }) {}
 
 SerialQueue::~SerialQueue() {
     {
-        std::lock_guard lock(mutex_);
-        stopping_ = true;
+        std::lock_guard lock(state_->mutex);
+        state_->stopping = true;
     }
-    wake_.notify_all();
-    if (thread_.get_id() == std::this_thread::get_id()) {
+    state_->wake.notify_all();
+    if (isCurrent()) {
         thread_.detach();
     } else {
         thread_.join();
@@ -21,10 +22,10 @@ SerialQueue::~SerialQueue() {
 
 void SerialQueue::post(Task task) {
     {
-        std::lock_guard lock(mutex_);
-        ready_.push_back(Pending{std::move(task), nullptr});
+        std::lock_guard lock(state_->mutex);
+        state_->ready.push_back(Pending{std::move(task), nullptr});
     }
-    wake_.notify_one();
+    state_->wake.notify_one();
 }
 
 DelayedTask SerialQueue::postDelayed(double seconds, Task task) {
@@ -32,10 +33,10 @@ DelayedTask SerialQueue::postDelayed(double seconds, Task task) {
     const auto due = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                         std::chrono::duration<double>(seconds < 0 ? 0 : seconds));
     {
-        std::lock_guard lock(mutex_);
-        delayed_.emplace(due, Pending{std::move(task), flag});
+        std::lock_guard lock(state_->mutex);
+        state_->delayed.emplace(due, Pending{std::move(task), flag});
     }
-    wake_.notify_one();
+    state_->wake.notify_one();
     return DelayedTask(flag);
 }
 
@@ -47,40 +48,42 @@ void SerialQueue::drain() {
     done.get_future().wait();
 }
 
-bool SerialQueue::takeNext(std::unique_lock<std::mutex>& lock, Task& next) {
+bool SerialQueue::takeNext(State& state, std::unique_lock<std::mutex>& lock, Task& next) {
     for (;;) {
         const auto now = Clock::now();
-        while (!delayed_.empty() && delayed_.begin()->first <= now) {
-            ready_.push_back(std::move(delayed_.extract(delayed_.begin()).mapped()));
+        while (!state.delayed.empty() && state.delayed.begin()->first <= now) {
+            state.ready.push_back(std::move(state.delayed.extract(state.delayed.begin()).mapped()));
         }
         // The flag is checked only now: a task that ran before this one may have cancelled it
         // after both fell due.
-        while (!ready_.empty() && ready_.front().cancelled && ready_.front().cancelled->load()) {
-            ready_.pop_front();
+        while (!state.ready.empty() && state.ready.front().cancelled && state.ready.front().cancelled->load()) {
+            state.ready.pop_front();
         }
-        if (!ready_.empty()) {
-            next = std::move(ready_.front().task);
-            ready_.pop_front();
+        if (!state.ready.empty()) {
+            next = std::move(state.ready.front().task);
+            state.ready.pop_front();
             return true;
         }
-        if (stopping_) return false;
-        if (delayed_.empty()) {
-            wake_.wait(lock);
+        if (state.stopping) return false;
+        if (state.delayed.empty()) {
+            state.wake.wait(lock);
         } else {
-            wake_.wait_until(lock, delayed_.begin()->first);
+            state.wake.wait_until(lock, state.delayed.begin()->first);
         }
     }
 }
 
-void SerialQueue::run() {
-    std::unique_lock lock(mutex_);
+void SerialQueue::run(const std::shared_ptr<State>& state) {
+    std::unique_lock lock(state->mutex);
     Task next;
-    while (takeNext(lock, next)) {
+    while (takeNext(*state, lock, next)) {
         lock.unlock();
         next();
         next = nullptr;
         lock.lock();
     }
+    // Delayed tasks not yet due are dropped here, with the queue, not when the thread ends.
+    state->delayed.clear();
 }
 
 }  // namespace tw

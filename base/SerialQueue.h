@@ -14,7 +14,9 @@ namespace tw {
 
 // One thread that runs posted tasks in order. A task may block (the event-stream loop occupies
 // its queue for as long as it runs); later tasks wait behind it. The destructor runs the tasks
-// already posted, drops delayed tasks that are not yet due, and joins the thread.
+// already posted, drops delayed tasks that are not yet due, and joins the thread. Destroyed by
+// one of its own tasks, it cannot join: the thread then owns what it still needs, finishes the
+// tasks already posted and ends on its own.
 class SerialQueue {
 public:
     explicit SerialQueue(std::string label);
@@ -36,16 +38,20 @@ private:
         Task task;
         std::shared_ptr<std::atomic<bool>> cancelled;  // null for plain posts
     };
+    // Shared with the thread, which may outlive the queue.
+    struct State {
+        std::mutex mutex;
+        std::condition_variable wake;
+        std::deque<Pending> ready;
+        std::multimap<Clock::time_point, Pending> delayed;
+        bool stopping = false;
+    };
 
-    void run();
-    bool takeNext(std::unique_lock<std::mutex>& lock, Task& next);
+    static void run(const std::shared_ptr<State>& state);
+    static bool takeNext(State& state, std::unique_lock<std::mutex>& lock, Task& next);
 
     std::string label_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<Pending> ready_;
-    std::multimap<Clock::time_point, Pending> delayed_;
-    bool stopping_ = false;
+    std::shared_ptr<State> state_;
     std::thread thread_;
 };
 

@@ -28,6 +28,10 @@ void UnixSocket::setSendTimeout(int fd, std::chrono::milliseconds timeout) {
     setTimeout(fd, SO_SNDTIMEO, timeout);
 }
 
+void UnixSocket::setReceiveTimeout(int fd, std::chrono::milliseconds timeout) {
+    setTimeout(fd, SO_RCVTIMEO, timeout);
+}
+
 bool UnixSocket::sendAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
         const ssize_t sent = sendOnce(fd, bytes.data(), bytes.size());

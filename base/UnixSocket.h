@@ -42,6 +42,8 @@ public:
 
     // Bounds every later send (and a connect) on `fd`.
     static void setSendTimeout(int fd, std::chrono::milliseconds timeout);
+    // Bounds every later receive on `fd`.
+    static void setReceiveTimeout(int fd, std::chrono::milliseconds timeout);
 
     // Sends every byte, one sendOnce at a time; false as soon as one fails.
     static bool sendAll(int fd, std::string_view bytes);

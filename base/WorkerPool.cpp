@@ -1,8 +1,5 @@
 #include "base/WorkerPool.h"
 
-#include <sched.h>
-
-#include <chrono>
 #include <memory>
 
 namespace tw {
@@ -32,7 +29,6 @@ void WorkerPool::submit(Task task) {
     {
         std::lock_guard lock(mutex_);
         pending_.push_back(std::move(task));
-        pendingCount_.store(pending_.size(), std::memory_order_relaxed);
         if (idle_ < pending_.size() && threads_.size() < maxThreads_) {
             threads_.emplace_back([this] { run(); });
         }
@@ -44,34 +40,15 @@ void WorkerPool::run() {
     std::unique_lock lock(mutex_);
     for (;;) {
         ++idle_;
-        if (pending_.empty() && !stopping_) {
-            lock.unlock();
-            spinForWork();
-            lock.lock();
-        }
         wake_.wait(lock, [this] { return stopping_ || !pending_.empty(); });
         --idle_;
         if (pending_.empty()) return;
         Task task = std::move(pending_.front());
         pending_.pop_front();
-        pendingCount_.store(pending_.size(), std::memory_order_relaxed);
         lock.unlock();
         task();
         task = nullptr;
         lock.lock();
-    }
-}
-
-// Work tends to come in bursts (a status refresh, then the profiles). A thread that has just
-// finished watches for the next piece a little while before it sleeps: waking a sleeping thread
-// costs tens of microseconds on a virtual machine, as much as a whole LocalAPI exchange's own
-// work. It yields while it watches, so it never keeps a runnable thread off its processor.
-void WorkerPool::spinForWork() const {
-    constexpr auto kWatch = std::chrono::microseconds(100);
-    const auto until = std::chrono::steady_clock::now() + kWatch;
-    while (pendingCount_.load(std::memory_order_relaxed) == 0 &&
-           std::chrono::steady_clock::now() < until) {
-        sched_yield();
     }
 }
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -14,7 +13,8 @@ namespace tw {
 
 // A concurrent pool for blocking work (LocalAPI exchanges, logout). Threads are started on demand
 // while every existing thread is busy, up to `maxThreads`; past that, work waits for a free
-// thread. The destructor finishes the work already submitted and joins every thread.
+// thread. Idle threads sleep until work arrives. The destructor finishes the work already
+// submitted and joins every thread.
 class WorkerPool {
 public:
     explicit WorkerPool(std::size_t maxThreads = 16);
@@ -29,13 +29,11 @@ public:
 
 private:
     void run();
-    void spinForWork() const;
 
     const std::size_t maxThreads_;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<Task> pending_;
-    std::atomic<std::size_t> pendingCount_ = 0;  // pending_.size(), readable without the lock
     std::size_t idle_ = 0;
     bool stopping_ = false;
     std::vector<std::thread> threads_;

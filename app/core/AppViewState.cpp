@@ -1,13 +1,13 @@
 #include "app/core/AppViewState.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "app/daemon/LocalAPI.h"
 #include "app/daemon/PeltoBus.h"
 #include "app/tunnel/VPNTunnelService.h"
 #include "base/AppLogger.h"
 #include "base/MainQueue.h"
+#include "base/Utf8.h"
 
 namespace tw {
 
@@ -24,23 +24,18 @@ std::string joined(const std::vector<std::string>& items) {
     return text;
 }
 
-std::string trimmed(const std::string& text) {
-    const auto isSpace = [](unsigned char c) { return std::isspace(c) != 0; };
-    const auto first = std::find_if_not(text.begin(), text.end(), isSpace);
-    const auto last = std::find_if_not(text.rbegin(), text.rend(), isSpace).base();
-    return first < last ? std::string(first, last) : std::string();
-}
+// ASCII only, whatever the process locale (Qt sets it from the environment).
+char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 std::string lowercased(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::transform(text.begin(), text.end(), text.begin(), asciiLower);
     return text;
 }
 
 // The case names used in the log ("needsLogin"), not the daemon's ("NeedsLogin").
 std::string caseName(PeltoBusState state) {
     std::string text(name(state));
-    text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    text[0] = asciiLower(text[0]);
     return text;
 }
 
@@ -49,33 +44,43 @@ std::string caseName(PeltoBusState state) {
 std::shared_ptr<AppViewState> AppViewState::create(Peers peers) {
     std::shared_ptr<AppViewState> model(new AppViewState(std::move(peers)));
     model->peers_.peltoBus->setDelegate(model);
+    // The tunnel service publishes on the main queue, so the status is taken as it comes.
     model->vpnStatusSubscription_ = model->peers_.tunnel->connectionStatus().subscribe(
-        [post = model->onMain()](VPNConnectionStatus status) {
-            post([status](AppViewState& self) { self.vpn_.set(VpnViewState{status}); });
+        [weak = model->weak_from_this()](VPNConnectionStatus status) {
+            if (auto self = weak.lock()) self->vpn_.set(VpnViewState{status});
         });
     return model;
 }
 
-AppViewState::AppViewState(Peers peers) : peers_(std::move(peers)) {}
+AppViewState::AppViewState(Peers peers)
+    : peers_(std::move(peers)),
+      sequence_(peers_.mainQueue),
+      vpn_(VpnViewState{peers_.tunnel->connectionStatus().get()}),
+      vpnConnectRetryTimer_(peers_.mainQueue),
+      profileRefreshTimer_(peers_.mainQueue) {}
 
 void AppViewState::log(const std::string& message) const { peers_.logger->log(kCategory, message); }
 
 void AppViewState::start() {
+    sequence_.check();
     log("start() called");
     peers_.peltoBus->start();
 }
 
-void AppViewState::peltoBusDidConnect() { log("PeltoBus connected"); }
+void AppViewState::peltoBusDidConnect() {
+    sequence_.check();
+    log("PeltoBus connected");
+}
 
 void AppViewState::peltoBusDidDisconnect(const std::optional<std::string>& error) {
+    sequence_.check();
     log("PeltoBus disconnected: " + error.value_or("nil"));
 }
 
-void AppViewState::peltoBusDidReceiveNotify(const PeltoBusNotify& notify) {
-    onMain()([notify](AppViewState& self) { self.updateState(notify); });
-}
+void AppViewState::peltoBusDidReceiveNotify(const PeltoBusNotify& notify) { updateState(notify); }
 
 void AppViewState::updateState(const PeltoBusNotify& notify) {
+    sequence_.check();
     LoginViewState copy = login_.get();
     if (notify.state) {
         log("Received PeltoBus state: " + caseName(*notify.state));
@@ -117,8 +122,8 @@ void AppViewState::applyJail(LoginViewState& copy, bool jailed, const std::optio
         copy.jailedReason.reset();
         return;
     }
-    const auto text = reason ? trimmed(*reason) : std::string();
-    copy.jailedReason = text.empty() ? std::string(kDefaultJailReason) : text;
+    const auto text = reason ? trimmedWhitespace(*reason) : std::string_view();
+    copy.jailedReason = std::string(text.empty() ? std::string_view(kDefaultJailReason) : text);
 }
 
 void AppViewState::publishLogin(const LoginViewState& copy, bool connectOnLogin) {
@@ -131,6 +136,7 @@ void AppViewState::publishLogin(const LoginViewState& copy, bool connectOnLogin)
 }
 
 void AppViewState::applyStatus(const DaemonStatus& status) {
+    sequence_.check();
     LoginViewState copy = login_.get();
     if (status.backendState) {
         const auto state = lowercased(*status.backendState);

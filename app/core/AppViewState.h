@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -10,9 +11,10 @@
 #include "app/core/VpnViewState.h"
 #include "app/daemon/PeltoBusClientDelegate.h"
 #include "app/daemon/PeltoBusModels.h"
-#include "base/DelayedTask.h"
 #include "base/MainPoster.h"
 #include "base/Observable.h"
+#include "base/OneShotTimer.h"
+#include "base/SequenceChecker.h"
 
 namespace tw {
 
@@ -98,6 +100,7 @@ public:
     // Folds one status answer into the login state.
     void applyStatus(const DaemonStatus& status);
 
+    // Called on the main queue, where the stream client delivers each line.
     void peltoBusDidConnect() override;
     void peltoBusDidDisconnect(const std::optional<std::string>& error) override;
     void peltoBusDidReceiveNotify(const PeltoBusNotify& notify) override;
@@ -125,7 +128,7 @@ private:
     void ensureSavedThenStart();
 
     void applyLocalCurrentProfile(const std::string& id);
-    void refreshProfilesWithRetry(std::optional<std::string> targetId, int attempts, double delay);
+    void refreshProfilesWithRetry(std::optional<std::string> targetId, int attempts);
     void applyProfiles(const ProfilesResponse& response);
     void startLoginAfterSwitch();
     void openIfURL(const std::string& text) const;
@@ -134,6 +137,7 @@ private:
     void finishUninstall();
 
     Peers peers_;
+    SequenceChecker sequence_;
     Observable<LoginViewState> login_;
     Observable<VpnViewState> vpn_;
     Observable<std::vector<ProfileInfo>> profiles_;
@@ -146,8 +150,13 @@ private:
     Subscription vpnStatusSubscription_;
     PeltoBusState currentBackendState_ = PeltoBusState::noState;
     bool isLoggingOut_ = false;
-    std::optional<DelayedTask> vpnConnectRetryWork_;
+    OneShotTimer vpnConnectRetryTimer_;
     int vpnRetryCount_ = 0;
+    // Counts connect() and disconnect() calls: a tunnel start that waited for the configuration to
+    // be saved goes ahead only if no later call came meanwhile.
+    std::uint64_t connectRequest_ = 0;
+    // The refreshes after a profile switch or a logout.
+    OneShotTimer profileRefreshTimer_;
 };
 
 }  // namespace tw

@@ -2,7 +2,6 @@
 #include "app/daemon/LocalAPI.h"
 #include "app/tunnel/VPNTunnelService.h"
 #include "base/AppLogger.h"
-#include "base/MainQueue.h"
 
 // Connecting: the daemon's WantRunning preference and the VPN tunnel, side by side, with a
 // bounded number of tunnel restarts.
@@ -10,7 +9,9 @@
 namespace tw {
 
 void AppViewState::connect() {
+    sequence_.check();
     log("connect");
+    ++connectRequest_;
     cancelVPNRetry();
     vpnRetryCount_ = 0;
     setDaemonWantRunning(true);
@@ -22,7 +23,9 @@ void AppViewState::connect() {
 }
 
 void AppViewState::disconnect() {
+    sequence_.check();
     log("disconnect");
+    ++connectRequest_;
     cancelVPNRetry();
     setDaemonWantRunning(false);
     peers_.tunnel->stop();
@@ -43,27 +46,24 @@ void AppViewState::setDaemonWantRunning(bool wanted) {
         });
 }
 
+// A disconnect() or logout() made while the configuration is being saved wins: the save's
+// completion then starts nothing and schedules no retry.
 void AppViewState::ensureSavedThenStart() {
-    peers_.tunnel->ensureConfigurationSaved([weak = weak_from_this(), tunnel = peers_.tunnel] {
-        tunnel->start();
-        if (auto self = weak.lock()) self->scheduleVPNRetryIfNeeded();
+    peers_.tunnel->ensureConfigurationSaved([weak = weak_from_this(), request = connectRequest_] {
+        auto self = weak.lock();
+        if (!self || self->connectRequest_ != request) return;
+        self->peers_.tunnel->start();
+        self->scheduleVPNRetryIfNeeded();
     });
 }
 
-void AppViewState::cancelVPNRetry() {
-    if (vpnConnectRetryWork_) vpnConnectRetryWork_->cancel();
-    vpnConnectRetryWork_.reset();
-}
+void AppViewState::cancelVPNRetry() { vpnConnectRetryTimer_.stop(); }
 
 void AppViewState::scheduleVPNRetryIfNeeded() {
-    cancelVPNRetry();
-    vpnConnectRetryWork_ = peers_.mainQueue->postDelayed(kVpnRetryDelay, [weak = weak_from_this()] {
-        if (auto self = weak.lock()) self->vpnRetryCheck();
-    });
+    vpnConnectRetryTimer_.start(kVpnRetryDelay, [this] { vpnRetryCheck(); });
 }
 
 void AppViewState::vpnRetryCheck() {
-    vpnConnectRetryWork_.reset();
     const auto status = vpn_.get().status;
     if (status == VPNConnectionStatus::connected || status == VPNConnectionStatus::connecting) return;
     if (vpnRetryCount_ >= kMaxVpnRetries) {

@@ -26,6 +26,7 @@ bool isURL(const std::string& text) {
 }  // namespace
 
 void AppViewState::refreshProfiles() {
+    sequence_.check();
     log("refreshProfiles called");
     peers_.localAPI->getProfiles([post = onMain()](auto result) {
         post([result = std::move(result)](AppViewState& self) {
@@ -62,18 +63,19 @@ void AppViewState::applyLocalCurrentProfile(const std::string& id) {
     login_.setIfChanged(copy);
 }
 
-void AppViewState::refreshProfilesWithRetry(std::optional<std::string> targetId, int attempts, double delay) {
+void AppViewState::refreshProfilesWithRetry(std::optional<std::string> targetId, int attempts) {
     refreshProfiles();
     if (attempts < 2) return;
     // The switch marks the target current at once, so only the daemon's own answer can tell
     // whether it has caught up.
     if (targetId && confirmedProfileId_ == *targetId) return;
-    peers_.mainQueue->postDelayed(delay, [weak = weak_from_this(), targetId, attempts, delay] {
-        if (auto self = weak.lock()) self->refreshProfilesWithRetry(targetId, attempts - 1, delay);
+    profileRefreshTimer_.start(kProfileRefreshInterval, [this, targetId, attempts] {
+        refreshProfilesWithRetry(targetId, attempts - 1);
     });
 }
 
 void AppViewState::switchProfile(const std::string& id) {
+    sequence_.check();
     log("switchProfile to " + id);
     applyLocalCurrentProfile(id);
     peers_.localAPI->switchProfile(id, [post = onMain(), id](auto result) {
@@ -84,7 +86,7 @@ void AppViewState::switchProfile(const std::string& id) {
                 return;
             }
             self.log("Profile switch successful");
-            self.refreshProfilesWithRetry(id, kProfileRefreshAttempts, kProfileRefreshInterval);
+            self.refreshProfilesWithRetry(id, kProfileRefreshAttempts);
         });
     });
 }
@@ -100,7 +102,7 @@ void AppViewState::switchProfileAndLogin(const std::string& id) {
                 self.refreshProfiles();
                 return;
             }
-            self.refreshProfilesWithRetry(id, kProfileRefreshAttempts, kProfileRefreshInterval);
+            self.refreshProfilesWithRetry(id, kProfileRefreshAttempts);
             self.startLoginAfterSwitch();
         });
     });
@@ -146,6 +148,7 @@ void AppViewState::openIfURL(const std::string& text) const {
 }
 
 void AppViewState::logout() {
+    sequence_.check();
     log("logout called");
     isLoggingOut_ = true;
     cancelVPNRetry();
@@ -153,9 +156,7 @@ void AppViewState::logout() {
     login_.setIfChanged(LoginViewState{});
     currentBackendState_ = PeltoBusState::noState;
     peers_.peltoBus->logout();
-    peers_.mainQueue->postDelayed(kProfileRefreshInterval, [weak = weak_from_this()] {
-        if (auto self = weak.lock()) self->refreshProfiles();
-    });
+    profileRefreshTimer_.start(kProfileRefreshInterval, [this] { refreshProfiles(); });
 }
 
 }  // namespace tw

@@ -39,8 +39,8 @@ bool isQueryCharacter(unsigned char c) {
 
 LocalAPIClient::LocalAPIClient(std::string socketPath, std::shared_ptr<AppLogger> logger,
                                std::shared_ptr<WorkerPool> pool,
-                               std::chrono::milliseconds inactivityLimit)
-    : config_(std::make_shared<Config>(Config{std::move(socketPath), std::move(logger), inactivityLimit})),
+                               std::chrono::milliseconds exchangeLimit)
+    : config_(std::make_shared<Config>(Config{std::move(socketPath), std::move(logger), exchangeLimit})),
       pool_(std::move(pool)) {}
 
 const std::shared_ptr<LocalAPIClient>& LocalAPIClient::shared() {
@@ -83,13 +83,14 @@ std::string LocalAPIClient::encodeQueryValue(std::string_view value) {
 void LocalAPIClient::send(Request request, Completion<std::string> completion) {
     pool_->submit([config = config_, request = std::move(request),
                    completion = std::move(completion)] {
-        auto fd = UnixSocket::connect(config->socketPath, config->inactivityLimit);
+        const ReceiveLimit limit{Clock::now() + config->exchangeLimit, config->exchangeLimit};
+        auto fd = UnixSocket::connect(config->socketPath, config->exchangeLimit);
         if (!fd) {
             completion(std::unexpected(connectError(fd.error())));
             return;
         }
         // The socket stays open until the completion has returned.
-        completion(exchange(*config, fd->get(), request));
+        completion(exchange(*config, fd->get(), request, limit));
     });
 }
 
@@ -104,12 +105,13 @@ void LocalAPIClient::sendIgnoringBody(Request request, Completion<void> completi
 }
 
 std::expected<std::string, LocalAPIError> LocalAPIClient::exchange(const Config& config, int fd,
-                                                                   const Request& request) {
+                                                                   const Request& request,
+                                                                   ReceiveLimit limit) {
     const std::string bytes = buildRequest(request.method, request.path, request.body);
     if (UnixSocket::sendOnce(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
         return std::unexpected(LocalAPIError::writeFailed(errorText(errno)));
     }
-    const auto response = readResponse(config, fd);
+    const auto response = readResponse(config, fd, limit);
     if (!response) return std::unexpected(response.error());
     const auto parts = LocalAPIResponse::split(*response);
     if (!parts) return std::unexpected(LocalAPIError::badHTTPResponse());
@@ -121,13 +123,27 @@ std::expected<std::string, LocalAPIError> LocalAPIClient::exchange(const Config&
     return std::string(parts->body);
 }
 
-// Blocking reads, each bounded by the inactivity limit the socket was connected with: one system
-// call a read, where waiting in poll first would take two.
-std::expected<std::string, LocalAPIError> LocalAPIClient::readResponse(const Config& config, int fd) {
+bool LocalAPIClient::armReceive(int fd, ReceiveLimit& limit) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(limit.deadline - Clock::now());
+    if (left.count() <= 0) return false;
+    // Re-armed only once the limit has run down by a tenth: most responses take one or two
+    // reads, each one system call, and the deadline is kept within a tenth of its length.
+    if (left < limit.armed - limit.armed / 10) {
+        UnixSocket::setReceiveTimeout(fd, left);
+        limit.armed = left;
+    }
+    return true;
+}
+
+// Blocking reads, each bounded by what is left of the exchange's time: one system call a read,
+// where waiting in poll first would take two.
+std::expected<std::string, LocalAPIError> LocalAPIClient::readResponse(const Config& config, int fd,
+                                                                       ReceiveLimit limit) {
     std::string buffer;
     buffer.reserve(kInitialBufferSize);
     char chunk[kReadChunkSize];
     for (;;) {
+        if (!armReceive(fd, limit)) return std::unexpected(LocalAPIError::readFailed(errorText(ETIMEDOUT)));
         const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {

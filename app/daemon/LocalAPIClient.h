@@ -20,15 +20,16 @@ class WorkerPool;
 class LocalAPIClient final : public LocalAPI {
 public:
     static constexpr std::string_view kDefaultSocketPath = "/var/run/tarnwickd.socket";
-    // A daemon that accepts and then goes silent this long fails the exchange (readFailed).
-    static constexpr std::chrono::milliseconds kDefaultInactivityLimit{30'000};
+    // The whole exchange, connect to last byte, must end within this; past it the exchange fails
+    // (readFailed, "Connection timed out"), however the daemon spreads its bytes.
+    static constexpr std::chrono::milliseconds kDefaultExchangeLimit{30'000};
     static constexpr std::size_t kReadChunkSize = 16384;
     static constexpr std::size_t kInitialBufferSize = 32768;
     static constexpr std::size_t kMaxResponseSize = 1024 * 1024;
 
     LocalAPIClient(std::string socketPath, std::shared_ptr<AppLogger> logger,
                    std::shared_ptr<WorkerPool> pool,
-                   std::chrono::milliseconds inactivityLimit = kDefaultInactivityLimit);
+                   std::chrono::milliseconds exchangeLimit = kDefaultExchangeLimit);
 
     static const std::shared_ptr<LocalAPIClient>& shared();
 
@@ -53,7 +54,13 @@ private:
     struct Config {
         std::string socketPath;
         std::shared_ptr<AppLogger> logger;
-        std::chrono::milliseconds inactivityLimit;
+        std::chrono::milliseconds exchangeLimit;
+    };
+    using Clock = std::chrono::steady_clock;
+    // The socket's receive limit, shortened as the exchange's deadline draws near.
+    struct ReceiveLimit {
+        Clock::time_point deadline;
+        std::chrono::milliseconds armed;
     };
     struct Request {
         Request(std::string method_, std::string path_, std::optional<std::string> body_ = {},
@@ -70,8 +77,12 @@ private:
     void sendIgnoringBody(Request request, Completion<void> completion);
 
     static std::expected<std::string, LocalAPIError> exchange(const Config& config, int fd,
-                                                              const Request& request);
-    static std::expected<std::string, LocalAPIError> readResponse(const Config& config, int fd);
+                                                              const Request& request,
+                                                              ReceiveLimit limit);
+    static std::expected<std::string, LocalAPIError> readResponse(const Config& config, int fd,
+                                                                  ReceiveLimit limit);
+    // False once the deadline has passed; otherwise bounds the next receive by what is left.
+    static bool armReceive(int fd, ReceiveLimit& limit);
     // Logs the error status and makes its error.
     static LocalAPIError httpError(const Config& config, const Request& request, std::int64_t code,
                                    std::string_view body);

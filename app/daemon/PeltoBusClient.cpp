@@ -74,10 +74,12 @@ void PeltoBusClient::post(std::function<void(PeltoBusClientDelegate&)> callback)
 
 void PeltoBusClient::connectLoop() {
     while (isRunning_.load()) {
-        auto fd = UnixSocket::connect(socketPath_);
+        auto fd = UnixSocket::connect(socketPath_, options_.connectTimeout);
         if (!fd) {
             log("Connection failed, retrying in 3s...");
         } else {
+            // The stream waits for events as long as they take; only stop() ends a read.
+            UnixSocket::setReceiveTimeout(fd->get(), std::chrono::milliseconds::zero());
             streamOnce(std::move(*fd));
         }
         if (!pauseBeforeReconnect()) return;

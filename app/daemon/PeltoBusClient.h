@@ -40,6 +40,9 @@ public:
         std::size_t maxPendingBytes = 64 * 1024 * 1024;
         // Bounds each step of the logout exchange.
         std::chrono::milliseconds logoutTimeout{30'000};
+        // Bounds the stream's connect (a daemon whose listen queue is full never completes it),
+        // and so how long stop() may take to end the loop.
+        std::chrono::milliseconds connectTimeout{5'000};
     };
 
     PeltoBusClient(std::string socketPath, std::shared_ptr<AppLogger> logger,

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <expected>
 #include <functional>
 #include <string>
 #include <vector>
@@ -15,15 +14,16 @@ public:
         std::function<void(const std::string& text)> reply;
         // The connection ended before a reply arrived; the text says why.
         std::function<void(const std::string& description)> lost;
+        // No connection could be made; the text says why.
+        std::function<void(const std::string& description)> unreachable;
     };
 
     virtual ~HelperConnection() = default;
 
-    // Connects and sends the request. Fails, with a description, when no connection can be
-    // made; otherwise exactly one of the callbacks runs later, on a thread of the connection.
-    virtual std::expected<void, std::string> runGoTool(const std::string& path,
-                                                       const std::vector<std::string>& arguments,
-                                                       Callbacks callbacks) = 0;
+    // Connects and sends the request, without waiting on the caller's thread: exactly one of the
+    // callbacks runs later, on a thread of the connection.
+    virtual void runGoTool(const std::string& path, const std::vector<std::string>& arguments,
+                           Callbacks callbacks) = 0;
 };
 
 }  // namespace tw

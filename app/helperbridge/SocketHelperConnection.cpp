@@ -35,26 +35,29 @@ std::expected<std::string, std::string> replyText(const std::string& line) {
     return std::unexpected(std::string("The helper answered a different request"));
 }
 
+std::string connectFailure(const UnixSocket::Error& error, const std::string& socketPath) {
+    if (error.kind == UnixSocket::Error::Kind::pathTooLong) {
+        return "The helper's socket path is too long: " + socketPath;
+    }
+    return std::string(std::strerror(error.errorNumber)) + ": " + socketPath;
+}
+
 }  // namespace
 
 SocketHelperConnection::SocketHelperConnection(std::string socketPath, std::shared_ptr<WorkerPool> pool,
                                                std::chrono::milliseconds replyLimit)
     : socketPath_(std::move(socketPath)), pool_(std::move(pool)), replyLimit_(replyLimit) {}
 
-std::expected<void, std::string> SocketHelperConnection::runGoTool(const std::string& path,
-                                                                   const std::vector<std::string>& arguments,
-                                                                   Callbacks callbacks) {
-    auto fd = UnixSocket::connect(socketPath_, replyLimit_);
-    if (!fd) {
-        const auto& error = fd.error();
-        if (error.kind == UnixSocket::Error::Kind::pathTooLong) {
-            return std::unexpected("The helper's socket path is too long: " + socketPath_);
-        }
-        return std::unexpected(std::string(std::strerror(error.errorNumber)) + ": " + socketPath_);
-    }
+void SocketHelperConnection::runGoTool(const std::string& path, const std::vector<std::string>& arguments,
+                                       Callbacks callbacks) {
     auto request = HelperToolProtocol::encodeRequest(HelperToolProtocol::RunGoTool{path, arguments});
-    auto connection = std::make_shared<UniqueFd>(std::move(*fd));
-    pool_->submit([connection, request = std::move(request), callbacks = std::move(callbacks)] {
+    pool_->submit([socketPath = socketPath_, replyLimit = replyLimit_, request = std::move(request),
+                   callbacks = std::move(callbacks)] {
+        auto connection = UnixSocket::connect(socketPath, replyLimit);
+        if (!connection) {
+            callbacks.unreachable(connectFailure(connection.error(), socketPath));
+            return;
+        }
         if (!UnixSocket::sendAll(connection->get(), request)) {
             callbacks.lost(std::string("Sending the request failed: ") + std::strerror(errno));
             return;
@@ -72,7 +75,6 @@ std::expected<void, std::string> SocketHelperConnection::runGoTool(const std::st
             callbacks.lost(text.error());
         }
     });
-    return {};
 }
 
 }  // namespace tw

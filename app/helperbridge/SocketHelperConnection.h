@@ -12,7 +12,8 @@ namespace tw {
 class WorkerPool;
 
 // The helper's Unix socket: one connection per request, one JSON request line out, one reply
-// line back, then the connection is closed. The reply is awaited on the worker pool.
+// line back, then the connection is closed. The whole exchange, the connect included, runs on
+// the worker pool.
 class SocketHelperConnection final : public HelperConnection {
 public:
     static constexpr std::string_view kDefaultSocketPath = "/run/tarnwick/helper.sock";
@@ -22,9 +23,8 @@ public:
     SocketHelperConnection(std::string socketPath, std::shared_ptr<WorkerPool> pool,
                            std::chrono::milliseconds replyLimit = kDefaultReplyLimit);
 
-    std::expected<void, std::string> runGoTool(const std::string& path,
-                                               const std::vector<std::string>& arguments,
-                                               Callbacks callbacks) override;
+    void runGoTool(const std::string& path, const std::vector<std::string>& arguments,
+                   Callbacks callbacks) override;
 
 private:
     const std::string socketPath_;

@@ -47,12 +47,13 @@ void TarnwickCLI::withHelper(const std::string& path, const std::vector<std::str
             logger->log(kXPC, "Connection interrupted: " + service);
             logger->log(kXPC, "Connection invalidated: " + service);
             if (onFailure) onFailure();
+        },
+        [logger, service, onFailure](const std::string& description) {
+            logger->log(kXPC, "Error: " + description);
+            logger->log(kXPC, "Failed to obtain HelperToolProtocol proxy for: " + service);
+            if (onFailure) onFailure();
         }};
-    auto sent = connection_->runGoTool(path, arguments, std::move(callbacks));
-    if (sent) return;
-    log(kXPC, "Error: " + sent.error());
-    log(kXPC, "Failed to obtain HelperToolProtocol proxy for: " + service);
-    if (onFailure) onFailure();
+    connection_->runGoTool(path, arguments, std::move(callbacks));
 }
 
 void TarnwickCLI::ping(std::function<void(bool)> completion) {

@@ -22,9 +22,8 @@ ExtensionPropertiesProbe::ExtensionPropertiesProbe(std::string identifier,
     : identifier_(std::move(identifier)),
       mainQueue_(std::move(mainQueue)),
       logger_(std::move(logger)),
-      onFinish_(std::move(onFinish)) {}
-
-ExtensionPropertiesProbe::~ExtensionPropertiesProbe() { timeout_.cancel(); }
+      onFinish_(std::move(onFinish)),
+      timeout_(mainQueue_) {}
 
 void ExtensionPropertiesProbe::start(SystemExtensionPlatform& platform) {
     platform.submitPropertiesRequest(identifier_,
@@ -33,9 +32,7 @@ void ExtensionPropertiesProbe::start(SystemExtensionPlatform& platform) {
                                              if (auto self = weak.lock()) self->didReceive(result);
                                          });
                                      });
-    timeout_ = mainQueue_->postDelayed(kTimeoutSeconds, [weak = weak_from_this()] {
-        if (auto self = weak.lock()) self->finish(false);
-    });
+    timeout_.start(kTimeoutSeconds, [this] { finish(false); });
 }
 
 bool ExtensionPropertiesProbe::isInstalled(const std::vector<SystemExtensionProperties>& extensions,
@@ -58,7 +55,7 @@ void ExtensionPropertiesProbe::didReceive(const SystemExtensionPlatform::Propert
 
 void ExtensionPropertiesProbe::finish(bool installed) {
     if (!onFinish_) return;
-    timeout_.cancel();
+    timeout_.stop();
     const auto onFinish = std::exchange(onFinish_, nullptr);
     onFinish(installed);
 }

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/tunnel/SystemExtensionPlatform.h"
-#include "base/DelayedTask.h"
+#include "base/OneShotTimer.h"
 
 namespace tw {
 
@@ -27,7 +27,6 @@ public:
                                                             std::shared_ptr<MainQueue> mainQueue,
                                                             std::shared_ptr<AppLogger> logger,
                                                             Finish onFinish);
-    ~ExtensionPropertiesProbe();
     ExtensionPropertiesProbe(const ExtensionPropertiesProbe&) = delete;
     ExtensionPropertiesProbe& operator=(const ExtensionPropertiesProbe&) = delete;
 
@@ -49,7 +48,7 @@ private:
     const std::shared_ptr<AppLogger> logger_;
     // Cleared before it is called, so that whatever reports first reports alone.
     Finish onFinish_;
-    DelayedTask timeout_;
+    OneShotTimer timeout_;
 };
 
 }  // namespace tw

@@ -87,9 +87,9 @@ SystemExtensionService::SystemExtensionService(std::shared_ptr<MainQueue> mainQu
       logger_(std::move(logger)),
       platform_(std::move(platform)),
       notifications_(std::move(notifications)),
-      bundle_(std::move(bundle)) {}
-
-SystemExtensionService::~SystemExtensionService() { supersedeTimer_.cancel(); }
+      bundle_(std::move(bundle)),
+      sequence_(mainQueue_),
+      supersedeTimer_(mainQueue_) {}
 
 void SystemExtensionService::log(const std::string& message) const {
     logger_->log(kLogCategory, message);
@@ -179,6 +179,7 @@ SystemExtensionReplacementAction SystemExtensionService::actionForReplacing(
 
 void SystemExtensionService::didNeedUserApproval(std::uint64_t generation,
                                                  const std::string& identifier) {
+    sequence_.check();
     if (isStale(generation)) return;
     log("Extension " + identifier + " requires user approval");
     isActivating_ = false;
@@ -187,6 +188,7 @@ void SystemExtensionService::didNeedUserApproval(std::uint64_t generation,
 
 void SystemExtensionService::didFinish(std::uint64_t generation,
                                        SystemExtensionRequestResult result) {
+    sequence_.check();
     if (isStale(generation)) return;
     isActivating_ = false;
     switch (result) {
@@ -206,6 +208,7 @@ void SystemExtensionService::didFinish(std::uint64_t generation,
 
 void SystemExtensionService::didFail(std::uint64_t generation, const std::string& identifier,
                                      const SystemExtensionError& error) {
+    sequence_.check();
     // A request is superseded by a newer one, so that answer always comes from an earlier
     // activation; it concerns the guard of the current one.
     const bool superseded = error.hasCode(SystemExtensionError::kRequestSuperseded);
@@ -231,11 +234,9 @@ void SystemExtensionService::didFail(std::uint64_t generation, const std::string
 
 void SystemExtensionService::waitForReplacingRequest() {
     log("Activation superseded; waiting for the replacing request");
-    supersedeTimer_.cancel();
-    supersedeTimer_ = mainQueue_->postDelayed(
-        kSupersedeTimeoutSeconds, [weak = weak_from_this(), generation = activationGeneration_] {
-            if (auto self = weak.lock()) self->replacingRequestTimedOut(generation);
-        });
+    supersedeTimer_.start(kSupersedeTimeoutSeconds, [this, generation = activationGeneration_] {
+        replacingRequestTimedOut(generation);
+    });
 }
 
 void SystemExtensionService::replacingRequestTimedOut(std::uint64_t generation) {
@@ -257,6 +258,7 @@ void SystemExtensionService::probeAfterRefusal(std::uint64_t generation,
 void SystemExtensionService::didProbeAfterRefusal(std::uint64_t generation,
                                                   const SystemExtensionError& error,
                                                   bool installed) {
+    sequence_.check();
     if (isStale(generation)) return;
     if (!installed) {
         reportActivationFailure(error);
@@ -270,6 +272,7 @@ void SystemExtensionService::didProbeAfterRefusal(std::uint64_t generation,
 
 void SystemExtensionService::assignOutcome(bool approved, bool waitingForApproval,
                                            std::optional<std::string> errorDescription) {
+    sequence_.check();
     isApproved_.set(approved);
     needsUserApproval_.set(waitingForApproval);
     lastErrorDescription_.set(std::move(errorDescription));

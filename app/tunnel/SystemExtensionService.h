@@ -10,7 +10,8 @@
 
 #include "app/tunnel/SystemExtensionPlatform.h"
 #include "base/Bundle.h"
-#include "base/DelayedTask.h"
+#include "base/OneShotTimer.h"
+#include "base/SequenceChecker.h"
 #include "base/Observable.h"
 #include "base/Subscription.h"
 
@@ -49,7 +50,6 @@ public:
         std::shared_ptr<MainQueue> mainQueue, std::shared_ptr<AppLogger> logger,
         std::shared_ptr<SystemExtensionPlatform> platform,
         std::shared_ptr<NotificationCenter> notifications, Bundle bundle);
-    ~SystemExtensionService();
     SystemExtensionService(const SystemExtensionService&) = delete;
     SystemExtensionService& operator=(const SystemExtensionService&) = delete;
 
@@ -116,12 +116,13 @@ private:
     const std::shared_ptr<SystemExtensionPlatform> platform_;
     const std::shared_ptr<NotificationCenter> notifications_;
     const Bundle bundle_;
+    const SequenceChecker sequence_;
 
     // The in-flight guard.
     bool isActivating_ = false;
     // Counts submitted activations; ties answers and the supersede timer to their request.
     std::uint64_t activationGeneration_ = 0;
-    DelayedTask supersedeTimer_;
+    OneShotTimer supersedeTimer_;
     // Held while waiting for the user's approval.
     Subscription appDidBecomeActive_;
     // Running probes, kept alive until they report.

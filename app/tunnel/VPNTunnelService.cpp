@@ -1,10 +1,11 @@
 #include "app/tunnel/VPNTunnelService.h"
 
 #include <algorithm>
-#include <cctype>
+#include <utility>
 
 #include "base/AppLogger.h"
 #include "base/MainQueue.h"
+#include "base/Utf8.h"
 
 namespace tw {
 
@@ -12,9 +13,7 @@ namespace {
 
 constexpr std::string_view kCategory = "VPN";
 
-bool isBlank(const std::string& text) {
-    return std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isspace(c); });
-}
+bool isBlank(const std::string& text) { return trimmedWhitespace(text).empty(); }
 
 VPNConnectionStatus mapStatus(int raw) {
     switch (raw) {
@@ -46,7 +45,8 @@ VPNTunnelService::VPNTunnelService(std::shared_ptr<MainQueue> mainQueue,
     : mainQueue_(std::move(mainQueue)),
       logger_(std::move(logger)),
       platform_(std::move(platform)),
-      bundle_(std::move(bundle)) {}
+      bundle_(std::move(bundle)),
+      sequence_(mainQueue_) {}
 
 void VPNTunnelService::log(const std::string& message) const { logger_->log(kCategory, message); }
 
@@ -115,6 +115,7 @@ void VPNTunnelService::loadManager(bool forceSave, Done completion) {
 
 void VPNTunnelService::didLoadAll(const std::expected<VpnPlatform::Configurations, VpnError>& result,
                                   bool forceSave, Done completion) {
+    sequence_.check();
     if (!result) {
         log("Error loading VPN preferences: " + result.error().localizedDescription);
         completion();
@@ -145,6 +146,7 @@ void VPNTunnelService::didLoadAll(const std::expected<VpnPlatform::Configuration
 
 void VPNTunnelService::configureAndSave(std::shared_ptr<VpnConfiguration> manager, bool forceSave,
                                         Done completion) {
+    sequence_.check();
     if (!ensureConfigured(*manager) && !forceSave) {
         completion();
         return;
@@ -215,6 +217,8 @@ void VPNTunnelService::start() {
 }
 
 void VPNTunnelService::startVPNTunnel() {
+    sequence_.check();
+    if (awaitingStartVerdict_) return;
     if (!manager_) {
         log("Error: VPN manager is nil");
         connectionStatus_.set(VPNConnectionStatus::error);
@@ -229,7 +233,20 @@ void VPNTunnelService::startVPNTunnel() {
     }
     log("Starting VPN tunnel (current status: " + std::to_string(raw) + ")");
     connectionStatus_.set(VPNConnectionStatus::connecting);
-    const auto error = manager_->startTunnel();
+    awaitingStartVerdict_ = true;
+    manager_->startTunnel([post = onMain()](std::optional<VpnError> error) {
+        post([error](VPNTunnelService& self) { self.didStartVPNTunnel(error); });
+    });
+}
+
+void VPNTunnelService::didStartVPNTunnel(const std::optional<VpnError>& error) {
+    sequence_.check();
+    awaitingStartVerdict_ = false;
+    reportStart(error);
+    for (const auto handler : std::exchange(deferredNotifications_, {})) (this->*handler)();
+}
+
+void VPNTunnelService::reportStart(const std::optional<VpnError>& error) {
     if (!error) {
         pendingStartAfterApproval_ = false;
         log("Tunnel start initiated successfully");
@@ -261,6 +278,7 @@ void VPNTunnelService::stop() {
 }
 
 void VPNTunnelService::stopAdopted() {
+    sequence_.check();
     if (!manager_) {
         log("Nothing to stop; reporting disconnected");
         connectionStatus_.set(VPNConnectionStatus::disconnected);
@@ -296,6 +314,7 @@ void VPNTunnelService::removeConfiguration(std::function<void()> completion) {
 }
 
 void VPNTunnelService::removeAll(const VpnPlatform::Configurations& matching, Done completion) {
+    sequence_.check();
     // Counted down on the main queue, where every removal's answer is delivered.
     auto remaining = std::make_shared<std::size_t>(matching.size());
     const auto count = matching.size();
@@ -349,11 +368,17 @@ std::string VPNTunnelService::statusDescription(int rawStatus) {
 }
 
 void VPNTunnelService::vpnStatusDidChange() {
+    sequence_.check();
+    if (awaitingStartVerdict_) return deferredNotifications_.push_back(&VPNTunnelService::vpnStatusDidChange);
     log("Status notification received");
     updateStatus();
 }
 
 void VPNTunnelService::vpnConfigurationDidChange() {
+    sequence_.check();
+    if (awaitingStartVerdict_) {
+        return deferredNotifications_.push_back(&VPNTunnelService::vpnConfigurationDidChange);
+    }
     log("Configuration changed; reloading manager");
     loadManager(false, [weak = weak_from_this()] {
         if (auto self = weak.lock()) {

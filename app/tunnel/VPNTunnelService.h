@@ -4,12 +4,14 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/tunnel/VPNConnectionStatus.h"
 #include "app/tunnel/VpnPlatform.h"
 #include "base/Bundle.h"
 #include "base/MainPoster.h"
 #include "base/Observable.h"
+#include "base/SequenceChecker.h"
 
 namespace tw {
 
@@ -63,6 +65,8 @@ private:
     bool ensureConfigured(VpnConfiguration& manager);
     bool matches(const VpnConfiguration& configuration) const;
     void startVPNTunnel();
+    void didStartVPNTunnel(const std::optional<VpnError>& error);
+    void reportStart(const std::optional<VpnError>& error);
     void stopAdopted();
     void removeAll(const VpnPlatform::Configurations& matching, Done completion);
     void updateStatus();
@@ -76,10 +80,17 @@ private:
     const std::shared_ptr<AppLogger> logger_;
     const std::shared_ptr<VpnPlatform> platform_;
     const Bundle bundle_;
+    const SequenceChecker sequence_;
 
     Observable<VPNConnectionStatus> connectionStatus_{VPNConnectionStatus::disconnected};
     std::shared_ptr<VpnConfiguration> manager_;
     bool pendingStartAfterApproval_ = false;
+    // A start awaits the platform's verdict; the verdict decides, so no second start is issued
+    // meanwhile (a configuration change during the wait would otherwise start again).
+    bool awaitingStartVerdict_ = false;
+    // Platform notifications that came during the wait, handled in order once the verdict is in,
+    // so that the status goes from connecting to what the platform says, never back meanwhile.
+    std::vector<void (VPNTunnelService::*)()> deferredNotifications_;
     Subscription statusSubscription_;
     Subscription configurationSubscription_;
 };

@@ -40,8 +40,9 @@ public:
 
     virtual bool hasConnection() const = 0;
     virtual int connectionStatus() const = 0;
-    // Asks the platform to start the tunnel; the error when it refuses at once.
-    virtual std::optional<VpnError> startTunnel() = 0;
+    // Asks the platform to start the tunnel. `completion` is called exactly once, from any
+    // thread: with nothing once the platform has accepted the start, or with why it refused.
+    virtual void startTunnel(Completion completion) = 0;
     virtual void stopTunnel() = 0;
 };
 

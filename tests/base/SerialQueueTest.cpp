@@ -208,6 +208,19 @@ TEST(SerialQueueDestructionTest, RunsTasksAlreadyPostedAndDropsDelayedOnesNotYet
     EXPECT_EQ(token.use_count(), 1) << "the dropped task was not destroyed";
 }
 
+TEST(SerialQueueDestructionTest, ATaskMayDestroyItsOwnQueueAndTheTasksPostedBeforeStillRun) {
+    Gate gate;
+    std::binary_semaphore done(0);
+    auto owner = std::make_shared<std::unique_ptr<SerialQueue>>(std::make_unique<SerialQueue>("self"));
+    auto& queue = **owner;
+    queue.post(gate.blocker());
+    queue.post([owner] { owner->reset(); });
+    queue.post([&done] { done.release(); });
+    owner.reset();
+    gate.open();
+    ASSERT_TRUE(done.try_acquire_for(kPatience));
+}
+
 // --- ThreadMainQueue ---
 
 TEST(ThreadMainQueueTest, RunsPostedAndDelayedTasksInOrderOnItsOwnThread) {

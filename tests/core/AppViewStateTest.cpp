@@ -154,15 +154,24 @@ TEST_F(AppViewStateTest, TheFirstMapLogsInRefreshesProfilesAndConnectsOnce) {
 TEST_F(AppViewStateTest, NeedsLoginLogsOutAndClearsTheBlockAndTheLogoutFlag) {
     logIn();
     receive(jailNotify(true, "quota"));
+    ASSERT_TRUE(model_->login().get().jailedReason);
+    receive(stateNotify(PeltoBusState::needsLogin));
+    EXPECT_FALSE(model_->login().get().isLoggedIn);
+    EXPECT_FALSE(model_->login().get().jailedReason);
+    EXPECT_EQ(model_->currentBackendState(), PeltoBusState::needsLogin);
+    EXPECT_THAT(stateLines(), Contains("Received PeltoBus state: needsLogin"));
+
+    logIn();
     model_->logout();
     settle();
     ASSERT_TRUE(model_->isLoggingOut());
     receive(stateNotify(PeltoBusState::needsLogin));
-    EXPECT_FALSE(model_->login().get().isLoggedIn);
-    EXPECT_FALSE(model_->login().get().jailedReason);
     EXPECT_FALSE(model_->isLoggingOut());
-    EXPECT_EQ(model_->currentBackendState(), PeltoBusState::needsLogin);
-    EXPECT_THAT(stateLines(), Contains("Received PeltoBus state: needsLogin"));
+}
+
+TEST_F(AppViewStateTest, TakesEachStreamLineAsItIsDeliveredWithoutAnotherHop) {
+    model_->peltoBusDidReceiveNotify(mapNotify());
+    EXPECT_TRUE(model_->login().get().isLoggedIn);
 }
 
 TEST_F(AppViewStateTest, AMapWhileLoggingOutDoesNotLogBackInUntilTheDaemonSaysNeedsLogin) {
@@ -207,6 +216,7 @@ TEST_F(AppViewStateTest, ABlockIsAnnouncedOnceWithTheDefaultReasonForABlankOne) 
     EXPECT_EQ(model_->login().get().jailedReason, "device posture non-compliant");
     receive(jailNotify(true, "  quota  "));
     EXPECT_EQ(model_->login().get().jailedReason, "quota");
+
     EXPECT_THAT(notifications_, ElementsAre("Tarnwick|デバイスポリシーを満たしていないため、通信がブロックされています"));
     EXPECT_THAT(stateLines(), Contains("node jailed: device posture non-compliant"));
     receive(jailNotify(false));
@@ -214,6 +224,18 @@ TEST_F(AppViewStateTest, ABlockIsAnnouncedOnceWithTheDefaultReasonForABlankOne) 
     EXPECT_EQ(notifications_.size(), 1u);
     receive(jailNotify(true, "again"));
     EXPECT_EQ(notifications_.size(), 2u);
+}
+
+TEST_F(AppViewStateTest, TrimsUnicodeSpaceFromTheBlockReason) {
+    logIn();
+    receive(jailNotify(true, "\u3000\u00a0\u2028"));
+    EXPECT_EQ(model_->login().get().jailedReason, "device posture non-compliant");
+    receive(jailNotify(true, "\u3000端末\u00a0\n"));
+    EXPECT_EQ(model_->login().get().jailedReason, "端末");
+}
+
+TEST_F(AppViewStateTest, StartsWithTheTunnelsCurrentStatus) {
+    EXPECT_EQ(model_->vpn().get().status, VPNConnectionStatus::disconnected);
 }
 
 TEST_F(AppViewStateTest, StoresEveryTunnelStatusItIsGiven) {
@@ -311,6 +333,19 @@ TEST_F(AppViewStateTest, DisconnectDuringTheWaitCancelsTheCheck) {
     advance(10.0);
     EXPECT_EQ(starts(), 1u);
     EXPECT_EQ(api_->count("setWantRunning:false"), 1u);
+    EXPECT_THAT(stateLines(), Not(Contains("VPN connection retry 1/3")));
+}
+
+TEST_F(AppViewStateTest, ADisconnectOrLogoutWhileTheConfigurationIsSavedWins) {
+    vpnPlatform_->addSaved(kProvider)->startError = VpnError{9, "NM", "refused"};
+    model_->connect();
+    model_->disconnect();
+    advance(20.0);
+    model_->peltoBusDidReceiveNotify(mapNotify());  // logs in and connects
+    ASSERT_TRUE(model_->login().get().isLoggedIn);
+    model_->logout();  // while that connect is still saving
+    advance(20.0);
+    EXPECT_EQ(starts(), 0u);
     EXPECT_THAT(stateLines(), Not(Contains("VPN connection retry 1/3")));
 }
 

@@ -226,6 +226,16 @@ TEST_F(LocalAPIClientTest, ADaemonThatNeverAnswersFailsTheReadAfterTheInactivity
     EXPECT_EQ(result.error(), LocalAPIError::readFailed("Connection timed out"));
 }
 
+TEST_F(LocalAPIClientTest, ADaemonThatTricklesItsAnswerFailsAtTheExchangesDeadline) {
+    Reply trickle;
+    trickle.send("HTTP/1.1 200 OK\r\n\r\n");
+    for (int i = 0; i < 20; ++i) trickle.pause(std::chrono::milliseconds(100)).send(" ");
+    daemon_.enqueue(trickle);
+    auto result = status();
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.error(), LocalAPIError::readFailed("Connection timed out"));
+}
+
 TEST_F(LocalAPIClientTest, ADaemonThatPausesBetweenPiecesIsReadToTheEnd) {
     daemon_.enqueue(Reply()
                         .send("HTTP/1.1 200 OK\r")

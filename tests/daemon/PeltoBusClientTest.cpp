@@ -3,6 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+
+#include "base/UnixSocket.h"
 #include "base/WorkerPool.h"
 #include "tests/support/FakeDaemon.h"
 #include "tests/support/ManualMainQueue.h"
@@ -167,6 +170,29 @@ TEST_F(PeltoBusClientTest, StopEndsABlockedReadAtOnceWithoutReconnecting) {
     EXPECT_THAT(events(), ElementsAre("connect", "disconnect"));
     EXPECT_EQ(daemon_.connectionCount(), 1u);
     EXPECT_THAT(log_.records(), ElementsAre("[PeltoBus] Connected to socket"));
+}
+
+TEST_F(PeltoBusClientTest, AConnectToADaemonThatNeverAcceptsIsBoundedSoStopEnds) {
+    const auto path = dir_.file("full.sock");
+    auto listener = UnixSocket::listen(path, 0);
+    ASSERT_TRUE(listener);
+    // Fills the listen queue: a blocking connect now waits until the daemon accepts.
+    const auto address = *UnixSocket::address(path);
+    std::vector<UniqueFd> queued;
+    for (int i = 0; i < 64; ++i) {
+        UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) break;
+        queued.push_back(std::move(fd));
+    }
+    auto options = quickOptions();
+    options.reconnectDelaySeconds = 60;
+    options.connectTimeout = 200ms;
+    client_ = std::make_unique<PeltoBusClient>(path, log_.logger(), main_, pool_, options);
+    client_->start();
+    ASSERT_TRUE(log_.waitFor("[PeltoBus] Connection failed, retrying in 3s..."));
+    client_->stop();
+    client_.reset();
+    EXPECT_TRUE(events().empty());
 }
 
 TEST_F(PeltoBusClientTest, StopDuringThePauseEndsTheLoopWithoutAnotherConnect) {

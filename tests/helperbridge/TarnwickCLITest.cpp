@@ -20,11 +20,11 @@ class ScriptedHelperConnection final : public HelperConnection {
 public:
     enum class Outcome { unreachable, lost, reply, lostThenReply };
 
-    std::expected<void, std::string> runGoTool(const std::string& path, const std::vector<std::string>& arguments,
-                                               Callbacks callbacks) override {
+    void runGoTool(const std::string& path, const std::vector<std::string>& arguments,
+                   Callbacks callbacks) override {
         requests.push_back({path, arguments});
         switch (outcome) {
-            case Outcome::unreachable: return std::unexpected(std::string("No such file or directory"));
+            case Outcome::unreachable: callbacks.unreachable("No such file or directory"); break;
             case Outcome::lost: callbacks.lost("peer closed"); break;
             case Outcome::reply: callbacks.reply(replyText); break;
             case Outcome::lostThenReply:
@@ -32,7 +32,6 @@ public:
                 callbacks.reply(replyText);
                 break;
         }
-        return {};
     }
 
     struct Request {

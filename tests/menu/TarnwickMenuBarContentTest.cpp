@@ -351,7 +351,7 @@ TEST_F(TarnwickMenuBarContentTest, AddressRowsFollowTheAddressTextAndCopyWithANo
 
     logIn("", "");
     EXPECT_THAT(texts(panel().rows),
-                ElementsAre("ann@example.com", "Unknown", "—", "Connect", "Name: Ann",
+                ElementsAre("ann@example.com", "Disconnected", "—", "Connect", "Name: Ann",
                             "Email: ann@example.com", "—", "Check for Updates...", "More", "—",
                             "Quit Tarnwick"));
 }

@@ -324,8 +324,20 @@ TEST_F(ANetworkManagerVpnPlatform, GivesANewConfigurationNoProtocolUntilOneIsSet
     EXPECT_EQ(wait([&](auto done) { configuration->load(done); }), std::nullopt);
 }
 
+TEST_F(ANetworkManagerVpnPlatform, ALastReferenceDroppedOnItsOwnThreadIsReleasedOnTheMainQueue) {
+    auto configuration = savedConfiguration();
+    std::weak_ptr<NetworkManagerVpnPlatform> weak = platform_;
+    auto* platform = platform_.get();
+    platform->onClient([held = std::move(platform_), configuration = std::move(configuration)](auto&) mutable {
+        held.reset();
+        configuration.reset();
+    });
+    ASSERT_TRUE(pollUntil([&] { return weak.expired(); }));
+    main_->runUntilIdle();
+}
+
 TEST_F(ANetworkManagerVpnPlatform, RefusesToStartAConfigurationThatIsNotSaved) {
-    const auto error = platform_->makeConfiguration()->startTunnel();
+    const auto error = wait([&](auto done) { platform_->makeConfiguration()->startTunnel(done); });
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code, VpnError::kConfigurationInvalid);
 }
@@ -334,7 +346,7 @@ TEST_F(ANetworkManagerVpnPlatform, RefusesToStartADisabledConfiguration) {
     auto configuration = savedConfiguration();
     configuration->setEnabled(false);
     ASSERT_EQ(wait([&](auto done) { configuration->save(done); }), std::nullopt);
-    const auto error = configuration->startTunnel();
+    const auto error = wait([&](auto done) { configuration->startTunnel(done); });
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code, VpnError::kConfigurationDisabled);
     EXPECT_FALSE(deviceExists());
@@ -349,7 +361,7 @@ TEST_F(ANetworkManagerVpnPlatform, ReportsAMissingPluginAsDisabledWithNetworkMan
     std::optional<VpnError> error;
     // NetworkManager notices the removal a moment later.
     ASSERT_TRUE(pollUntil([&] {
-        error = configuration->startTunnel();
+        error = wait([&](auto done) { configuration->startTunnel(done); });
         if (!error) {
             configuration->stopTunnel();
             pollUntil([&] { return configuration->connectionStatus() == VpnConfiguration::kStatusDisconnected; });
@@ -365,7 +377,7 @@ TEST_F(ANetworkManagerVpnPlatform, ReportsAMissingPluginAsDisabledWithNetworkMan
 TEST_F(ANetworkManagerVpnPlatform, ReportsAMissingBaseConnectionAsAnotherFailureWithNetworkManagersText) {
     auto configuration = savedConfiguration();
     Nmcli::run("connection down base");
-    const auto error = configuration->startTunnel();
+    const auto error = wait([&](auto done) { configuration->startTunnel(done); });
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code, NmError::kConnectionFailed) << error->domain << ": " << error->localizedDescription;
     EXPECT_THAT(error->domain, HasSubstr("org.freedesktop.NetworkManager"));
@@ -381,7 +393,7 @@ TEST_F(ANetworkManagerVpnPlatform, KeepsAHandleWorkingWhenItsProfileComesBackUnd
                " autoconnect no vpn.data 'server-address=localhost, enabled=yes'");
     EXPECT_EQ(wait([&](auto done) { configuration->load(done); }), std::nullopt);
     EXPECT_EQ(configuration->localizedDescription(), "Again");
-    const auto error = configuration->startTunnel();
+    const auto error = wait([&](auto done) { configuration->startTunnel(done); });
     EXPECT_EQ(error, std::nullopt) << error->domain << ": " << error->localizedDescription;
     EXPECT_TRUE(pollUntil([&] {
         return configuration->connectionStatus() == VpnConfiguration::kStatusConnected;

@@ -1,11 +1,16 @@
 #include "app/platform/linux/PkexecShell.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <mutex>
+#include <thread>
 
 #include "tests/platform/ShellResult.h"
 #include "tests/support/ScopedEnv.h"
@@ -18,6 +23,15 @@ TEST(APkexecShell, QuotesAnyTextSoThatTheShellGivesItBackUnchanged) {
     for (const std::string text : {"plain", "it's", "a b", "$HOME `id` \\n", "'''", "new\nline", ""}) {
         EXPECT_EQ(shell("printf %s " + PkexecShell::quoted(text)).output, text) << text;
     }
+}
+
+// Real time: the script runs in a process of its own.
+bool pollFor(const std::function<bool()>& done) {
+    for (int i = 0; i < 200; ++i) {
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    return done();
 }
 
 // pkexec stood in for by a script that runs its arguments, or exits as told.
@@ -54,9 +68,16 @@ TEST_F(APkexecShellRun, RunsTheScriptThroughPkexec) {
 }
 
 TEST_F(APkexecShellRun, TellsADismissedPromptFromAFailure) {
-    for (const auto* status : {"126", "127"}) {
-        ScopedEnv exit("EXIT", status);
-        EXPECT_EQ(runAndWait("true").outcome, PkexecShell::Outcome::dismissed) << status;
+    {
+        ScopedEnv exit("EXIT", "126");
+        EXPECT_EQ(runAndWait("true").outcome, PkexecShell::Outcome::dismissed);
+    }
+    {
+        // Not authorised, or no authentication agent: a failure the user must be told about.
+        ScopedEnv exit("EXIT", "127");
+        const auto refused = runAndWait("true");
+        EXPECT_EQ(refused.outcome, PkexecShell::Outcome::failed);
+        EXPECT_EQ(refused.exitCode, 127);
     }
     const auto failed = runAndWait("echo oops >&2; exit 4");
     EXPECT_EQ(failed.outcome, PkexecShell::Outcome::failed);
@@ -102,13 +123,21 @@ TEST_F(APkexecShellRun, AsTheRootShellItCompletesOnceForEveryCommandLine) {
     EXPECT_EQ(outcomes[3].error().description, "pkexec is not installed");
 }
 
-TEST_F(APkexecShellRun, EndsAScriptNobodyAnswersWhenItGoesAway) {
-    bool called = false;
+TEST_F(APkexecShellRun, EndsAScriptNobodyAnswersWhenItGoesAwayWithoutWaitingForIt) {
+    auto called = std::make_shared<std::atomic<bool>>(false);
+    const auto pidFile = dir_.file("pid");
     {
         PkexecShell shell(pkexec_.string());
-        ASSERT_TRUE(shell.run("sleep 600", [&](auto) { called = true; }));
+        ASSERT_TRUE(shell.run("echo $$ > " + pidFile + ".part && mv " + pidFile + ".part " + pidFile +
+                                  " && exec sleep 600",
+                              [called](auto) { *called = true; }));
+        ASSERT_TRUE(pollFor([&] { return std::filesystem::exists(pidFile); }));
     }
-    EXPECT_FALSE(called);
+    pid_t pid = 0;
+    std::ifstream(pidFile) >> pid;
+    ASSERT_GT(pid, 0);
+    EXPECT_TRUE(pollFor([&] { return ::kill(pid, 0) != 0; })) << "the script still runs";
+    EXPECT_FALSE(*called);
 }
 
 }  // namespace

@@ -19,25 +19,23 @@ public:
         std::vector<std::string> arguments;
     };
 
-    std::expected<void, std::string> runGoTool(const std::string& path,
-                                               const std::vector<std::string>& arguments,
-                                               Callbacks callbacks) override {
+    void runGoTool(const std::string& path, const std::vector<std::string>& arguments,
+                   Callbacks callbacks) override {
         std::unique_lock lock(mutex_);
         requests_.push_back({path, arguments});
         if (arguments != std::vector<std::string>{"--help"}) {
             lock.unlock();
             callbacks.reply("ok");
-            return {};
+            return;
         }
         if (pingAnswers.empty()) {
             held_.push_back(std::move(callbacks));
-            return {};
+            return;
         }
         const bool reachable = pingAnswers.front();
         pingAnswers.pop_front();
         lock.unlock();
-        reachable ? callbacks.reply("usage") : callbacks.lost("Connection refused");
-        return {};
+        reachable ? callbacks.reply("usage") : callbacks.unreachable("Connection refused");
     }
 
     void answerHeldPing(bool reachable) {
@@ -47,7 +45,7 @@ public:
             callbacks = std::move(held_.front());
             held_.pop_front();
         }
-        reachable ? callbacks.reply("usage") : callbacks.lost("Connection refused");
+        reachable ? callbacks.reply("usage") : callbacks.unreachable("Connection refused");
     }
 
     std::vector<Request> requests() const {

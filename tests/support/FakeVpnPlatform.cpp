@@ -38,11 +38,16 @@ void FakeVpnConfiguration::remove(Completion completion) {
     platform->answer([completion, error] { completion(error); });
 }
 
-std::optional<VpnError> FakeVpnConfiguration::startTunnel() {
+void FakeVpnConfiguration::startTunnel(Completion completion) {
     ++starts;
-    if (startError) return startError;
-    if (statusAfterStart) status = *statusAfterStart;
-    return std::nullopt;
+    heldVerdict = std::move(completion);
+    if (!holdVerdict) deliverVerdict();
+}
+
+void FakeVpnConfiguration::deliverVerdict() {
+    auto completion = std::exchange(heldVerdict, nullptr);
+    if (!startError && statusAfterStart) status = *statusAfterStart;
+    platform_.lock()->answer([completion, error = startError] { completion(error); });
 }
 
 FakeVpnPlatform::~FakeVpnPlatform() { answers_.joinAll(); }

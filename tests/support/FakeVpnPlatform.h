@@ -41,7 +41,9 @@ public:
 
     bool hasConnection() const override { return connection; }
     int connectionStatus() const override { return status; }
-    std::optional<VpnError> startTunnel() override;
+    // Answers at once unless `holdVerdict`; then the test delivers the verdict later.
+    void startTunnel(Completion completion) override;
+    void deliverVerdict();
     void stopTunnel() override { ++stops; }
 
     Settings current;
@@ -51,6 +53,8 @@ public:
     int status = kStatusDisconnected;
     // When set, the next start is accepted and moves the status here.
     std::optional<int> statusAfterStart;
+    bool holdVerdict = false;
+    Completion heldVerdict;
     std::optional<VpnError> loadError, saveError, removeError, startError;
     int loads = 0, saves = 0, removes = 0, starts = 0, stops = 0;
 

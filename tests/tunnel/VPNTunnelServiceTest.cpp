@@ -185,11 +185,67 @@ TEST_F(VPNTunnelServiceTest, ARefusedStartIsRetriedOnTheNextConfigurationChange)
     EXPECT_EQ(configuration->starts, 2);
 }
 
+TEST_F(VPNTunnelServiceTest, AVerdictThatTakesSecondsLeavesTheMainQueueRunning) {
+    auto configuration = platform_->addSaved(kProvider);
+    configuration->holdVerdict = true;
+    auto& service = makeService();
+    clearLog();
+    published_.clear();
+    service.start();
+    int ranMeanwhile = 0;
+    for (int second = 1; second <= 5; ++second) main_->postDelayed(second, [&] { ++ranMeanwhile; });
+    main_->advance(5.0);
+    EXPECT_EQ(ranMeanwhile, 5);
+    EXPECT_THAT(newLines(), ElementsAre("Starting VPN tunnel (current status: 1)"));
+    EXPECT_TRUE(service.pendingStartAfterApproval());
+
+    configuration->statusAfterStart = VpnConfiguration::kStatusConnecting;
+    configuration->deliverVerdict();
+    main_->runUntilIdle();
+    EXPECT_THAT(newLines(), ElementsAre("Starting VPN tunnel (current status: 1)",
+                                        "Tunnel start initiated successfully"));
+    EXPECT_THAT(published_, ElementsAre(Status::connecting));
+    EXPECT_FALSE(service.pendingStartAfterApproval());
+
+    // A refusal that comes late is handled as one that came at once.
+    configuration->status = VpnConfiguration::kStatusDisconnected;
+    configuration->startError = VpnError{VpnError::kConfigurationDisabled, "NM", "disabled"};
+    clearLog();
+    service.start();
+    main_->advance(5.0);
+    configuration->deliverVerdict();
+    main_->runUntilIdle();
+    EXPECT_THAT(newLines(), ElementsAre("Starting VPN tunnel (current status: 1)", "Configuration is disabled"));
+    EXPECT_THAT(published_, ElementsAre(Status::connecting, Status::connecting, Status::error));
+    EXPECT_TRUE(service.pendingStartAfterApproval());
+}
+
+TEST_F(VPNTunnelServiceTest, AConfigurationChangeWhileAStartAwaitsItsVerdictStartsNothingMore) {
+    auto configuration = platform_->addSaved(kProvider);
+    configuration->holdVerdict = true;
+    auto& service = makeService();
+    service.start();
+    main_->runUntilIdle();
+    clearLog();
+    platform_->fireConfigurationChange();
+    main_->runUntilIdle();
+    EXPECT_EQ(configuration->starts, 1);
+    EXPECT_THAT(newLines(), ::testing::IsEmpty()) << "handled once the verdict is in";
+    configuration->startError = VpnError{VpnError::kConfigurationDisabled, "NM", "disabled"};
+    configuration->deliverVerdict();
+    main_->runUntilIdle();
+    // The refusal, then the change: reloaded, and started again as a refused start is.
+    EXPECT_EQ(newLines().at(0), "Configuration is disabled");
+    EXPECT_THAT(newLines(), Contains("Configuration changed; reloading manager"));
+    EXPECT_EQ(configuration->starts, 2);
+}
+
 TEST_F(VPNTunnelServiceTest, LogsEachKindOfRefusal) {
     auto configuration = platform_->addSaved(kProvider);
     auto& service = makeService();
     configuration->startError = VpnError{VpnError::kConfigurationInvalid, "NM", "invalid"};
     service.start();
+    main_->runUntilIdle();
     configuration->startError = VpnError{7, "org.freedesktop.NetworkManager", "no base connection"};
     service.start();
     main_->runUntilIdle();
@@ -285,6 +341,8 @@ TEST_F(VPNTunnelServiceTest, PublishesEveryAssignmentEvenOfTheSameValue) {
 TEST_F(VPNTunnelServiceTest, ChoosesTheDescriptionFromTheFirstNonBlankName) {
     writeInfo(R"({"CFBundleIdentifier":"com.tarnwick.desktop","CFBundleDisplayName":" \n\t","CFBundleName":" Tarn "})");
     EXPECT_EQ(makeService().expectedLocalizedDescription(), " Tarn ");
+    writeInfo(R"({"CFBundleIdentifier":"com.tarnwick.desktop","CFBundleDisplayName":"\u3000\u2029","CFBundleName":"T"})");
+    EXPECT_EQ(makeService().expectedLocalizedDescription(), "T");
     writeInfo(R"({"CFBundleIdentifier":"com.tarnwick.desktop","CFBundleDisplayName":5,"CFBundleName":""})");
     EXPECT_EQ(makeService().expectedLocalizedDescription(), Bundle::processName());
 }

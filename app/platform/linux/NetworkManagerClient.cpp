@@ -2,6 +2,8 @@
 
 #include <QDBusPendingCallWatcher>
 #include <QDBusServiceWatcher>
+#include <QTimer>
+#include <chrono>
 #include <memory>
 
 #include "app/platform/linux/NmError.h"
@@ -327,9 +329,13 @@ void NetworkManagerClient::announceUnlessHeld(const QString& uuid) {
 // --- start and stop ---
 
 void NetworkManagerClient::activate(const QString& uuid, Done verdict) {
-    // The caller waits for one start at a time; a start still open here was given up on.
-    abandonVerdict();
-    start_ = Start{uuid, {}, std::move(verdict)};
+    // One start at a time: a start still open here lets the status tell from now on.
+    settle(std::nullopt);
+    const auto serial = ++startSerial_;
+    start_ = Start{uuid, {}, std::move(verdict), serial};
+    QTimer::singleShot(std::chrono::seconds(kStartVerdictSeconds), this, [this, serial] {
+        if (start_ && start_->serial == serial) settle(std::nullopt);
+    });
     withProfilePath(uuid, [this, uuid](auto profilePath) {
         if (!start_ || start_->uuid != uuid) return;
         if (!profilePath) {
@@ -360,12 +366,6 @@ void NetworkManagerClient::settle(std::optional<VpnError> outcome) {
     if (finished->verdict) finished->verdict(outcome);
     // A failed start is told by its verdict alone; the transitions it went through are history.
     if (std::exchange(heldAnnouncement_, false) && !outcome) listener_.statusAnnounced();
-}
-
-void NetworkManagerClient::abandonVerdict() {
-    if (!start_) return;
-    start_->verdict = nullptr;
-    settle(std::nullopt);
 }
 
 void NetworkManagerClient::deactivate(const QString& uuid) {

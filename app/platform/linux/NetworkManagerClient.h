@@ -4,6 +4,7 @@
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QObject>
+#include <cstdint>
 #include <expected>
 #include <functional>
 #include <map>
@@ -56,10 +57,13 @@ public:
     void add(const NmConnectionSettings& settings, Done completion);
     void update(const QString& uuid, const NmConnectionSettings& settings, Done completion);
     void remove(const QString& uuid, Done completion);
-    // Activates the profile; `verdict` gets nothing once it is up, or why it did not come up.
+    // How long a start waits for NetworkManager's verdict before it lets the status tell.
+    static constexpr int kStartVerdictSeconds = 10;
+
+    // Activates the profile; `verdict` is called exactly once: with nothing once it is up (or
+    // when kStartVerdictSeconds pass, or a later start replaces this one, without a verdict), or
+    // with why it did not come up.
     void activate(const QString& uuid, Done verdict);
-    // The caller stopped waiting: the verdict is dropped and the status follows announcements.
-    void abandonVerdict();
     void deactivate(const QString& uuid);
 
 private slots:
@@ -82,6 +86,7 @@ private:
         QString uuid;
         QString path;  // empty until NetworkManager has answered
         Done verdict;
+        std::uint64_t serial = 0;
     };
 
     template <typename Reply, typename Handle>
@@ -109,6 +114,7 @@ private:
     std::map<QString, int> published_;          // uuid → raw status last published
     std::map<QString, NmProfile> knownProfiles_;  // path → VPN profile, as the signals told
     std::optional<Start> start_;
+    std::uint64_t startSerial_ = 0;
     bool heldAnnouncement_ = false;
 };
 

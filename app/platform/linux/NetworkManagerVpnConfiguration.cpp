@@ -86,10 +86,12 @@ int NetworkManagerVpnConfiguration::connectionStatus() const {
     return platform_->connectionStatus(uuid());
 }
 
-std::optional<VpnError> NetworkManagerVpnConfiguration::startTunnel() {
-    if (saved_.isEmpty()) return NmError::notSaved();
-    if (!NmProfile::fromSettings(saved_).isEnabled()) return NmError::disabled();
-    return platform_->startTunnel(uuid());
+void NetworkManagerVpnConfiguration::startTunnel(Completion completion) {
+    if (saved_.isEmpty()) return completion(NmError::notSaved());
+    if (!NmProfile::fromSettings(saved_).isEnabled()) return completion(NmError::disabled());
+    platform_->onClient([uuid = uuid(), completion = std::move(completion)](auto& client) {
+        client.activate(uuid, completion);
+    });
 }
 
 void NetworkManagerVpnConfiguration::stopTunnel() {

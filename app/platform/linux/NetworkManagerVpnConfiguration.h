@@ -34,9 +34,9 @@ public:
 
     bool hasConnection() const override { return true; }
     int connectionStatus() const override;
-    // Refuses a profile that is not saved or saved disabled; otherwise waits for NetworkManager's
-    // verdict on the activation (see NetworkManagerVpnPlatform).
-    std::optional<VpnError> startTunnel() override;
+    // Refuses a profile that is not saved or saved disabled; otherwise completes on
+    // NetworkManager's verdict on the activation (see NetworkManagerClient::activate).
+    void startTunnel(Completion completion) override;
     void stopTunnel() override;
 
     const QString& uuid() const { return profile_.uuid; }

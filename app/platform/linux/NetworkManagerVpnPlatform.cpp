@@ -6,8 +6,6 @@
 #include <QDBusConnection>
 #include <QDBusMetaType>
 #include <QUuid>
-#include <chrono>
-#include <future>
 
 #include "app/platform/linux/NetworkManagerClient.h"
 #include "app/platform/linux/NetworkManagerVpnConfiguration.h"
@@ -19,9 +17,18 @@ namespace tw {
 std::shared_ptr<NetworkManagerVpnPlatform> NetworkManagerVpnPlatform::create(
     std::shared_ptr<MainQueue> mainQueue, QString owner) {
     std::shared_ptr<NetworkManagerVpnPlatform> platform(
-        new NetworkManagerVpnPlatform(std::move(mainQueue), std::move(owner)));
+        new NetworkManagerVpnPlatform(std::move(mainQueue), std::move(owner)), &destroy);
     platform->startClient();
     return platform;
+}
+
+void NetworkManagerVpnPlatform::destroy(NetworkManagerVpnPlatform* platform) {
+    if (QThread::currentThread() != &platform->thread_) {
+        delete platform;
+        return;
+    }
+    const auto queue = platform->mainQueue_;
+    queue->post([platform] { delete platform; });
 }
 
 NetworkManagerVpnPlatform::NetworkManagerVpnPlatform(std::shared_ptr<MainQueue> mainQueue,
@@ -98,19 +105,6 @@ std::shared_ptr<VpnConfiguration> NetworkManagerVpnPlatform::makeConfiguration()
 int NetworkManagerVpnPlatform::connectionStatus(const QString& uuid) const {
     const auto found = statuses_.find(uuid);
     return found == statuses_.end() ? VpnConfiguration::kStatusDisconnected : found->second;
-}
-
-std::optional<VpnError> NetworkManagerVpnPlatform::startTunnel(const QString& uuid) {
-    auto verdict = std::make_shared<std::promise<std::optional<VpnError>>>();
-    auto answer = verdict->get_future();
-    onClient([uuid, verdict](auto& client) {
-        client.activate(uuid, [verdict](std::optional<VpnError> error) { verdict->set_value(error); });
-    });
-    if (answer.wait_for(std::chrono::seconds(kStartVerdictSeconds)) == std::future_status::ready) {
-        return answer.get();
-    }
-    onClient([](auto& client) { client.abandonVerdict(); });
-    return std::nullopt;
 }
 
 Subscription NetworkManagerVpnPlatform::observeStatusChanges(std::function<void()> handler) {

@@ -21,19 +21,18 @@ class NetworkManagerClient;
 // the state of its active connection.
 //
 // Threads: the D-Bus work runs on a QThread of the adapter's own (a NetworkManagerClient with its
-// own event loop) over a system-bus connection of its own, which is why startTunnel() may wait
-// for NetworkManager's verdict on the caller's thread without running a nested event loop there,
-// and why the adapter works under any main queue, Qt's or a test's (QtDBus holds back signals on
-// the shared system-bus connection until Qt's main event loop runs). Completions and notifications are called on that thread. What the
-// service reads synchronously (a configuration's settings and status) is written on the main
-// queue only, posted before the completion or notification that announces it, so that reads
-// after a notification see the state it announced, in order.
+// own event loop) over a system-bus connection of its own, which is why the adapter works under
+// any main queue, Qt's or a test's (QtDBus holds back signals on the shared system-bus connection
+// until Qt's main event loop runs). Completions and notifications are called on that thread;
+// nothing waits for it. What the service reads synchronously (a configuration's settings and
+// status) is written on the main queue only, posted before the completion or notification that
+// announces it, so that reads after a notification see the state it announced, in order.
+//
+// The adapter joins its thread when destroyed, so it is never destroyed there: work on that thread
+// holds it weakly, and a last reference dropped there hands the destruction to the main queue.
 class NetworkManagerVpnPlatform final : public VpnPlatform,
                                         public std::enable_shared_from_this<NetworkManagerVpnPlatform> {
 public:
-    // How long startTunnel() waits for NetworkManager's verdict before it lets the status tell.
-    static constexpr int kStartVerdictSeconds = 10;
-
     static std::shared_ptr<NetworkManagerVpnPlatform> create(std::shared_ptr<MainQueue> mainQueue,
                                                              QString owner = currentUserName());
     ~NetworkManagerVpnPlatform() override;
@@ -52,9 +51,6 @@ public:
     void onClient(std::function<void(NetworkManagerClient&)> work);
     // On the main queue: the raw status last announced for the profile `uuid`.
     int connectionStatus(const QString& uuid) const;
-    // Blocks until NetworkManager has brought the profile up or failed to, at most
-    // kStartVerdictSeconds. Not on the client's thread.
-    std::optional<VpnError> startTunnel(const QString& uuid);
 
     static QString currentUserName();
 
@@ -62,6 +58,8 @@ private:
     using Handlers = std::map<int, std::function<void()>>;
 
     NetworkManagerVpnPlatform(std::shared_ptr<MainQueue> mainQueue, QString owner);
+    // The owners' deleter: never joins the client's thread from that thread.
+    static void destroy(NetworkManagerVpnPlatform* platform);
     void startClient();
     Subscription observe(Handlers& handlers, std::function<void()> handler);
     void notify(const Handlers& handlers);

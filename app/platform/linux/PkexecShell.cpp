@@ -3,6 +3,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
+#include <thread>
 
 namespace tw {
 
@@ -16,9 +17,8 @@ constexpr qsizetype kErrorOutputLimit = 2000;
 PkexecShell::PkexecShell(std::string pkexec) : pkexec_(std::move(pkexec)) {}
 
 PkexecShell::~PkexecShell() {
-    stopping_ = true;
     std::lock_guard lock(mutex_);
-    if (thread_) thread_->wait();
+    if (current_) current_->stopping = true;
 }
 
 std::string PkexecShell::quoted(const std::string& text) {
@@ -35,7 +35,7 @@ void PkexecShell::runAsRoot(const std::string& commandLine, PrivilegedShell::Com
     const auto started = start(commandLine, [completion](Result result) {
         if (result.outcome == Outcome::done) return completion({});
         const bool dismissed = result.outcome == Outcome::dismissed;
-        auto description = dismissed ? "The administrator's authorisation was dismissed or refused (pkexec exit " +
+        auto description = dismissed ? "The administrator's authorisation was dismissed (pkexec exit " +
                                            std::to_string(result.exitCode) + ")"
                                      : "The command line failed (exit " + std::to_string(result.exitCode) +
                                            ")" + (result.errorOutput.empty() ? "" : ": " + result.errorOutput);
@@ -54,26 +54,26 @@ PkexecShell::Start PkexecShell::start(const std::string& script, Completion comp
         return Start::missing;
     }
     std::lock_guard lock(mutex_);
-    if (thread_ && thread_->isRunning()) return Start::busy;
-    if (thread_) thread_->wait();
-    thread_.reset(QThread::create([this, script, completion = std::move(completion)] {
-        execute(script, completion);
-    }));
-    thread_->start();
+    if (current_ && current_->running) return Start::busy;
+    current_ = std::make_shared<Script>();
+    std::thread([pkexec = pkexec_, script, state = current_, completion = std::move(completion)] {
+        execute(pkexec, script, *state, completion);
+        state->running = false;
+    }).detach();
     return Start::started;
 }
 
-void PkexecShell::execute(const std::string& script, const Completion& completion) {
+void PkexecShell::execute(const std::string& pkexec, const std::string& script, Script& state,
+                          const Completion& completion) {
     QProcess process;
-    process.start(QString::fromStdString(pkexec_),
-                  {"/bin/sh", "-c", QString::fromStdString(script)});
+    process.start(QString::fromStdString(pkexec), {"/bin/sh", "-c", QString::fromStdString(script)});
     if (!process.waitForStarted()) {
         completion({Outcome::failed, -1, process.errorString().toStdString()});
         return;
     }
     // Polled so that the destructor can end a prompt nobody answers.
     while (!process.waitForFinished(kPollMilliseconds)) {
-        if (stopping_) {
+        if (state.stopping) {
             process.terminate();
             if (!process.waitForFinished(kPollMilliseconds * 5)) process.kill();
             process.waitForFinished();
@@ -86,7 +86,7 @@ void PkexecShell::execute(const std::string& script, const Completion& completio
     result.outcome = result.exitCode == 0     ? Outcome::done
                      : result.exitCode == 126 ? Outcome::dismissed
                                               : Outcome::failed;
-    completion(std::move(result));
+    if (!state.stopping) completion(std::move(result));
 }
 
 }  // namespace tw

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QThread>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -31,7 +30,8 @@ public:
     using Completion = std::function<void(Result)>;
 
     explicit PkexecShell(std::string pkexec);
-    // Ends a script still running (and its prompt) and waits for the thread.
+    // Asks a script still running (and its prompt) to end, without waiting: its thread ends it
+    // within a moment and then ends too, without calling the completion.
     ~PkexecShell() override;
     PkexecShell(const PkexecShell&) = delete;
     PkexecShell& operator=(const PkexecShell&) = delete;
@@ -51,12 +51,19 @@ public:
 private:
     enum class Start { started, busy, missing };
     Start start(const std::string& script, Completion completion);
-    void execute(const std::string& script, const Completion& completion);
+
+    // Shared by the shell and the thread of its current script, which may outlive the shell.
+    struct Script {
+        std::atomic<bool> running = true;
+        std::atomic<bool> stopping = false;
+    };
+
+    static void execute(const std::string& pkexec, const std::string& script, Script& state,
+                        const Completion& completion);
 
     const std::string pkexec_;
     std::mutex mutex_;
-    std::unique_ptr<QThread> thread_;
-    std::atomic<bool> stopping_ = false;
+    std::shared_ptr<Script> current_;
 };
 
 }  // namespace tw
