@@ -210,8 +210,11 @@ int run(int argc, char** argv) {
 
     // Quit, SIGTERM (also the end of the desktop session), SIGINT and SIGHUP all end here.
     const TerminationSignals terminationSignals([] { QCoreApplication::quit(); });
-    QObject::connect(&application, &QCoreApplication::aboutToQuit,
-                     [delegate] { delegate->applicationWillTerminate(); });
+    // Weakly: the connection lives until the QApplication's destructor, and the views the delegate
+    // owns must go before it.
+    QObject::connect(&application, &QCoreApplication::aboutToQuit, [weak = std::weak_ptr(delegate)] {
+        if (const auto alive = weak.lock()) alive->applicationWillTerminate();
+    });
 
     mainQueue->post([delegate, instance, url = urlArgument(argc, argv)] {
         delegate->applicationDidFinishLaunching();
