@@ -1,10 +1,12 @@
 #include "app/ui/RoundedPopup.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
 #include <QGuiApplication>
+#include <QScreen>
 #include <QLayout>
 #include <QPainter>
 #include <QPainterPath>
@@ -66,7 +68,10 @@ void RoundedPopup::fitHeight() {
     // Layouts cache heights per width; a theme or row change may not have reached those caches yet.
     for (QLayout* layout : findChildren<QLayout*>()) layout->invalidate();
     const int height = hasHeightForWidth() ? heightForWidth(width()) : sizeHint().height();
-    resize(width(), height);
+    // Never an empty or unbounded window: neither can be drawn, and the X server refuses both.
+    const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    const int tallest = screen ? screen->availableGeometry().height() : 2000;
+    resize(width(), std::clamp(height, 1, std::max(1, tallest)));
 }
 
 void RoundedPopup::showEvent(QShowEvent* event) {
