@@ -51,6 +51,9 @@ void MenuRowList::setRows(const std::vector<MenuRow>& rows) {
     for (const MenuRow& row : rows) {
         widgets_.push_back(create(row));
         layout_->insertWidget(static_cast<int>(widgets_.size()) - 1, widgets_.back());
+        // Shown now rather than by the layout's queued show, so that the height the window is
+        // fitted to right after counts the new rows.
+        widgets_.back()->show();
     }
     updateGeometry();
 }

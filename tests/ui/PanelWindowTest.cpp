@@ -69,6 +69,18 @@ TEST_F(PanelWindowTest, RendersEveryStateWithOneWidgetPerRow) {
     }
 }
 
+TEST_F(PanelWindowTest, AnOpenPanelWhoseRowsChangeFitsItsNewRows) {
+    open("connected");
+    // Logging out while the panel is open rebuilds its rows; the panel must fit the new ones at
+    // once, not collapse while the layout has yet to show them.
+    const PreviewState loggedOut = PreviewState::named("logged-out");
+    model_->setPanel(MenuContentBuilder::build(loggedOut.inputs, loggedOut.view));
+    const QWidget* last = panel_->rows().widgetFor(model_->panel().rows.back().id);
+    ASSERT_NE(last, nullptr);
+    EXPECT_TRUE(last->isVisible());
+    EXPECT_GE(panel_->height(), last->mapTo(panel_.get(), QPoint(0, last->height())).y());
+}
+
 TEST_F(PanelWindowTest, HoveringHighlightsTheRowAndLeavingClearsIt) {
     open("connected");
     MenuRowButton& disconnect = button(MenuRowId::connect);
