@@ -224,7 +224,12 @@ int run(int argc, char** argv) {
     const int status = QApplication::exec();
     // Hands what termination queued to the bus before the connections go; waits for no answer.
     QCoreApplication::sendPostedEvents();
-    return status;
+    // Termination is done and the daemon keeps running. End the process here, once the log is on
+    // disk, instead of tearing down objects that the stream, NetworkManager and worker threads may
+    // still be calling into: there is nothing left to save, and the kernel frees the rest.
+    logger->waitUntilWritten();
+    std::fflush(nullptr);
+    std::_Exit(status);
 }
 
 }  // namespace
