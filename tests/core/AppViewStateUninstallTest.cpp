@@ -8,14 +8,9 @@
 #include "app/core/LoginItem.h"
 #include "app/core/UninstallCommands.h"
 #include "app/tunnel/VPNTunnelService.h"
-#include "tests/support/FakeLocalAPI.h"
+#include "tests/support/AppStateFakes.h"
 #include "tests/support/FakeLoginItemService.h"
-#include "tests/support/FakePeltoBus.h"
 #include "tests/support/FakePrivilegedShell.h"
-#include "tests/support/FakeVpnPlatform.h"
-#include "tests/support/ManualMainQueue.h"
-#include "tests/support/TempDir.h"
-#include "tests/support/TestLogger.h"
 
 namespace tw {
 namespace {
@@ -52,7 +47,7 @@ TEST(UninstallCommandsTest, RunsTheFourteenCommandsInOrderWithTheirTolerance) {
     }
 }
 
-class AppViewStateUninstallTest : public ::testing::Test {
+class AppViewStateUninstallTest : public ::testing::Test, protected AppStateFakes {
 protected:
     AppViewStateUninstallTest() {
         std::ofstream(bundleDir_.file("Info.json")) << R"({"CFBundleIdentifier":"com.tarnwick.desktop"})";
@@ -100,12 +95,7 @@ protected:
         folderLeftAtQuit_ = std::filesystem::exists(supportFolder());
     }
 
-    TempDir bundleDir_, dataDir_;
-    TestLogger log_;
-    std::shared_ptr<ManualMainQueue> main_ = std::make_shared<ManualMainQueue>();
-    std::shared_ptr<FakeLocalAPI> api_ = std::make_shared<FakeLocalAPI>();
-    std::shared_ptr<FakePeltoBus> bus_ = std::make_shared<FakePeltoBus>();
-    std::shared_ptr<FakeVpnPlatform> vpnPlatform_ = std::make_shared<FakeVpnPlatform>();
+    TempDir dataDir_;
     std::shared_ptr<FakePrivilegedShell> shell_ = std::make_shared<FakePrivilegedShell>();
     std::shared_ptr<FakeLoginItemService> loginService_ = std::make_shared<FakeLoginItemService>();
     std::shared_ptr<VPNTunnelService> tunnel_;

@@ -12,19 +12,14 @@
 #include "app/tunnel/VPNTunnelService.h"
 #include "base/NotificationCenter.h"
 #include "base/WorkerPool.h"
+#include "tests/support/AppStateFakes.h"
 #include "tests/support/FakeClipboard.h"
 #include "tests/support/FakeFolderPicker.h"
 #include "tests/support/FakeHelperRegistration.h"
-#include "tests/support/FakeLocalAPI.h"
 #include "tests/support/FakeNotificationService.h"
-#include "tests/support/FakePeltoBus.h"
 #include "tests/support/FakeSystemExtensionPlatform.h"
 #include "tests/support/FakeUpdaterService.h"
 #include "tests/support/FakeUrlOpener.h"
-#include "tests/support/FakeVpnPlatform.h"
-#include "tests/support/ManualMainQueue.h"
-#include "tests/support/TempDir.h"
-#include "tests/support/TestLogger.h"
 
 namespace tw {
 namespace {
@@ -57,7 +52,7 @@ ProfileInfo profile(std::string id, bool current, std::optional<std::string> ema
     return ProfileInfo{id, id + "-name", std::nullopt, std::move(email), current};
 }
 
-class TarnwickMenuBarContentTest : public ::testing::Test {
+class TarnwickMenuBarContentTest : public ::testing::Test, protected AppStateFakes {
 protected:
     TarnwickMenuBarContentTest() {
         writeInfo(R"("TWHomePageURL":"https://home.example/","TWDocsPageURL":"https://docs.example/")");
@@ -128,12 +123,6 @@ protected:
     }
     std::size_t stateCount(const std::string& line) const { return log_.count("[State] " + line); }
 
-    TempDir bundleDir_;
-    TestLogger log_;
-    std::shared_ptr<ManualMainQueue> main_ = std::make_shared<ManualMainQueue>();
-    std::shared_ptr<FakeLocalAPI> api_ = std::make_shared<FakeLocalAPI>();
-    std::shared_ptr<FakePeltoBus> bus_ = std::make_shared<FakePeltoBus>();
-    std::shared_ptr<FakeVpnPlatform> vpnPlatform_ = std::make_shared<FakeVpnPlatform>();
     std::shared_ptr<FakeSystemExtensionPlatform> extensionPlatform_ =
         std::make_shared<FakeSystemExtensionPlatform>();
     std::shared_ptr<NotificationCenter> center_ = std::make_shared<NotificationCenter>();

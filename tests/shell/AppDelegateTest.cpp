@@ -12,20 +12,15 @@
 #include "app/tunnel/SystemExtensionService.h"
 #include "app/tunnel/VPNTunnelService.h"
 #include "base/NotificationCenter.h"
+#include "tests/support/AppStateFakes.h"
 #include "tests/support/FakeApplicationEvents.h"
 #include "tests/support/FakeHelperConnection.h"
 #include "tests/support/FakeHelperRegistration.h"
-#include "tests/support/FakeLocalAPI.h"
 #include "tests/support/FakeLoginItemService.h"
 #include "tests/support/FakeNotificationService.h"
-#include "tests/support/FakePeltoBus.h"
 #include "tests/support/FakeShellViews.h"
 #include "tests/support/FakeSystemExtensionPlatform.h"
 #include "tests/support/FakeUpdaterService.h"
-#include "tests/support/FakeVpnPlatform.h"
-#include "tests/support/ManualMainQueue.h"
-#include "tests/support/TempDir.h"
-#include "tests/support/TestLogger.h"
 
 namespace tw {
 namespace {
@@ -37,7 +32,7 @@ using Call = FakeHelperRegistration::Call;
 constexpr auto kReady = "[App] Helper is ready and reachable. Starting daemon...";
 
 // The whole shell over fakes of every port, on virtual time.
-class AppDelegateTest : public ::testing::Test {
+class AppDelegateTest : public ::testing::Test, protected AppStateFakes {
 protected:
     AppDelegateTest() {
         std::ofstream(bundleDir_.file("Info.json"))
@@ -97,12 +92,7 @@ protected:
     }
     std::size_t count(const std::string& record) const { return log_.count(record); }
 
-    TempDir bundleDir_, dataDir_;
-    TestLogger log_;
-    std::shared_ptr<ManualMainQueue> main_ = std::make_shared<ManualMainQueue>();
-    std::shared_ptr<FakeLocalAPI> api_ = std::make_shared<FakeLocalAPI>();
-    std::shared_ptr<FakePeltoBus> bus_ = std::make_shared<FakePeltoBus>();
-    std::shared_ptr<FakeVpnPlatform> vpnPlatform_ = std::make_shared<FakeVpnPlatform>();
+    TempDir dataDir_;
     std::shared_ptr<FakeSystemExtensionPlatform> extensionPlatform_ =
         std::make_shared<FakeSystemExtensionPlatform>();
     std::shared_ptr<FakeHelperConnection> helper_ = std::make_shared<FakeHelperConnection>();
