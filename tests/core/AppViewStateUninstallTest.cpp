@@ -74,11 +74,6 @@ protected:
 
     std::filesystem::path supportFolder() const { return dataDir_.path() / "Tarnwick"; }
 
-    void settle() {
-        do {
-            api_->waitForAnswers();
-        } while (main_->runUntilIdle() > 0);
-    }
 
     std::vector<std::string> stateLines() const {
         std::vector<std::string> lines;

@@ -93,11 +93,6 @@ protected:
         settle();
     }
 
-    void settle() {
-        do {
-            api_->waitForAnswers();
-        } while (main_->runUntilIdle() > 0);
-    }
 
     void logIn(std::string hostName = "laptop.example.", std::string ips = "100.64.0.1,fd42::1") {
         LoginViewState login;

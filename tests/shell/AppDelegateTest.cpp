@@ -69,15 +69,6 @@ protected:
         });
     }
 
-    void settle() {
-        do {
-            api_->waitForAnswers();
-        } while (main_->runUntilIdle() > 0);
-    }
-    void advance(double seconds) {
-        main_->advance(seconds);
-        settle();
-    }
     void launch() {
         delegate_->applicationDidFinishLaunching();
         settle();

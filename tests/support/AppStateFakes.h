@@ -20,6 +20,17 @@ struct AppStateFakes {
     std::shared_ptr<FakeLocalAPI> api_ = std::make_shared<FakeLocalAPI>();
     std::shared_ptr<FakePeltoBus> bus_ = std::make_shared<FakePeltoBus>();
     std::shared_ptr<FakeVpnPlatform> vpnPlatform_ = std::make_shared<FakeVpnPlatform>();
+
+    // Runs the main queue and the daemon's answers until neither has anything left.
+    void settle() {
+        do {
+            api_->waitForAnswers();
+        } while (main_->runUntilIdle() > 0);
+    }
+    void advance(double seconds) {
+        main_->advance(seconds);
+        settle();
+    }
 };
 
 }  // namespace tw
