@@ -15,6 +15,7 @@
 namespace tw {
 namespace {
 
+using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
@@ -129,9 +130,11 @@ TEST_F(AppViewStateUninstallTest, ACompletedCleanupRemovesTheProfileThenTheLogFo
     EXPECT_FALSE(folderLeftAtQuit_);
     EXPECT_EQ(loginService_->unregisterCalls, 1);
     EXPECT_EQ(bus_->stops, 1);
-    EXPECT_THAT(stateLines(), ElementsAre("uninstall called", "Privileged cleanup completed",
-                                          "disconnect", "daemon WantRunning=false",
-                                          "Uninstall completed"));
+    // The daemon's answer is logged from its own thread, so only its presence is certain.
+    auto lines = stateLines();
+    EXPECT_EQ(std::erase(lines, "daemon WantRunning=false"), 1u);
+    EXPECT_THAT(lines, ElementsAre("uninstall called", "Privileged cleanup completed", "disconnect",
+                                   "Uninstall completed"));
 }
 
 TEST_F(AppViewStateUninstallTest, OnAPackageInstallTheCompletionSaysThePackageStays) {
@@ -140,8 +143,8 @@ TEST_F(AppViewStateUninstallTest, OnAPackageInstallTheCompletionSaysThePackageSt
     shell_->answer(0, {});
     settle();
     EXPECT_EQ(shell_->commandLines.at(0), UninstallCommands::commandLine(true));
-    EXPECT_EQ(stateLines().back(),
-              "Uninstall completed; the tarnwick package stays installed for the package manager to remove");
+    EXPECT_THAT(stateLines(), Contains("Uninstall completed; the tarnwick package stays installed for "
+                                       "the package manager to remove"));
     EXPECT_EQ(terminations_, 1);
 }
 

@@ -171,7 +171,10 @@ protected:
         return idle;
     }
 
-    long threadCap() const { return idle_.threads + ConnectionLimits::Caps{}.perUser + 1; }
+    // One thread per admitted connection, root's among them. A thread that has given its slot
+    // back may still be ending while its successor starts, so a per-user cap's worth of those
+    // is allowed for too; a thread per connection attempt would be thousands.
+    long threadCap() const { return idle_.threads + 2 * ConnectionLimits::Caps{}.perUser + 1; }
 
     RunningHelper helper;
     sockaddr_un address_{};
