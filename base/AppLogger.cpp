@@ -13,14 +13,11 @@
 #include <filesystem>
 #include <future>
 
+#include "base/Environment.h"
+
 namespace tw {
 
 namespace {
-
-std::string nonEmptyEnv(const char* name) {
-    const char* value = std::getenv(name);
-    return value && *value ? std::string(value) : std::string();
-}
 
 std::string timestamp() {
     using namespace std::chrono;

@@ -1,5 +1,4 @@
 #include "base/Preferences.h"
-#include "base/Utf8.h"
 
 #include <simdjson.h>
 #include <sys/stat.h>
@@ -8,6 +7,8 @@
 #include <cstdlib>
 
 #include "base/AtomicFile.h"
+#include "base/Environment.h"
+#include "base/Utf8.h"
 
 namespace tw {
 
@@ -15,11 +16,6 @@ namespace {
 
 // Far above what a few keys take; a larger file is not ours.
 constexpr std::size_t kMaxFileSize = 1024 * 1024;
-
-std::filesystem::path nonEmptyEnv(const char* name) {
-    const char* value = std::getenv(name);
-    return value && *value ? std::filesystem::path(value) : std::filesystem::path();
-}
 
 std::string jsonString(std::string_view text) {
     std::string out = "\"";
@@ -58,7 +54,7 @@ std::string jsonString(std::string_view text) {
 Preferences::Preferences(std::filesystem::path file) : path_(std::move(file)) {}
 
 std::filesystem::path Preferences::configHome() {
-    auto home = nonEmptyEnv("XDG_CONFIG_HOME");
+    std::filesystem::path home = nonEmptyEnv("XDG_CONFIG_HOME");
     if (home.is_absolute()) return home;
     home = nonEmptyEnv("HOME");
     return home.empty() ? home : home / ".config";

@@ -5,8 +5,8 @@
 
 #include "packettunnel/ExtensionInfo.h"
 #include "packettunnel/PacketTunnelPlugin.h"
+#include "packettunnel/ProviderTerminationSignals.h"
 #include "packettunnel/SystemProviderLog.h"
-#include "packettunnel/TerminationSignals.h"
 
 // NetworkManager starts this program when a Tarnwick VPN profile is activated.
 int main(int argc, char** argv) {
@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
                      qPrintable(bus.lastError().message()));
         return 1;
     }
-    tw::TerminationSignals termination;
+    tw::ProviderTerminationSignals termination;
     tw::PacketTunnelPlugin plugin(
         bus, identifier,
         std::make_shared<tw::SystemProviderLog>(identifier.toStdString(), "PacketTunnelProvider"),

@@ -16,7 +16,7 @@ namespace tw {
 
 namespace {
 
-constexpr std::string_view kCategory = "LocalAPI";
+constexpr std::string_view kLocalAPICategory = "LocalAPI";
 
 std::string errorText(int errorNumber) { return std::strerror(errorNumber); }
 
@@ -153,8 +153,9 @@ std::expected<std::string, LocalAPIError> LocalAPIClient::readResponse(const Con
         if (n == 0) return buffer;
         buffer.append(chunk, static_cast<std::size_t>(n));
         if (buffer.size() > kMaxResponseSize) {
-            config.logger->log(kCategory, "Response too large (" + std::to_string(buffer.size()) +
-                                              " bytes), truncating");
+            config.logger->log(
+                kLocalAPICategory,
+                "Response too large (" + std::to_string(buffer.size()) + " bytes), truncating");
             return buffer;
         }
     }
@@ -163,8 +164,8 @@ std::expected<std::string, LocalAPIError> LocalAPIClient::readResponse(const Con
 LocalAPIError LocalAPIClient::httpError(const Config& config, const Request& request,
                                         std::int64_t code, std::string_view body) {
     const std::string text(isValidUtf8(body) ? body : std::string_view());
-    config.logger->log(kCategory, "HTTP error " + std::to_string(code) + " for " + request.method +
-                                      " " + request.path + ": " + text);
+    config.logger->log(kLocalAPICategory, "HTTP error " + std::to_string(code) + " for " +
+                                              request.method + " " + request.path + ": " + text);
     return LocalAPIError::httpError(code, text);
 }
 
@@ -183,7 +184,7 @@ void LocalAPIClient::getProfiles(Completion<ProfilesResponse> completion) {
              if (!body) return completion(std::unexpected(std::move(body.error())));
              auto profiles = ProfilesResponse::decode(*body);
              if (!profiles) {
-                 logger->log(kCategory,
+                 logger->log(kLocalAPICategory,
                              "Failed to decode profiles response: " + profiles.error().description);
                  return completion(std::unexpected(LocalAPIError::decodeFailed()));
              }

@@ -9,8 +9,6 @@ namespace tw {
 
 namespace {
 
-constexpr std::string_view kHeaderEnd = "\r\n\r\n";
-
 // Splits at single spaces, dropping empty pieces, into at most three parts (so that the reason
 // phrase stays whole).
 std::vector<std::string_view> statusLineParts(std::string_view line) {

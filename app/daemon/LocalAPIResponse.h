@@ -10,6 +10,9 @@ namespace tw {
 // body and closes, so the body is everything after the header.
 class LocalAPIResponse {
 public:
+    // The blank line that ends an HTTP header.
+    static constexpr std::string_view kHeaderEnd = "\r\n\r\n";
+
     struct Parts {
         std::string_view header;  // everything before the first blank line
         std::string_view body;    // everything after it

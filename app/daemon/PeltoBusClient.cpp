@@ -16,7 +16,7 @@ namespace tw {
 
 namespace {
 
-constexpr std::string_view kCategory = "PeltoBus";
+constexpr std::string_view kStreamCategory = "PeltoBus";
 constexpr std::size_t kLogoutReadSize = 1024;
 
 }  // namespace
@@ -59,7 +59,9 @@ void PeltoBusClient::stop() {
     stopped_.notify_all();
 }
 
-void PeltoBusClient::log(const std::string& message) const { logger_->log(kCategory, message); }
+void PeltoBusClient::log(const std::string& message) const {
+    logger_->log(kStreamCategory, message);
+}
 
 void PeltoBusClient::post(std::function<void(PeltoBusClientDelegate&)> callback) {
     std::weak_ptr<PeltoBusClientDelegate> delegate;
@@ -152,16 +154,17 @@ void PeltoBusClient::logout() {
     pool_->submit([path = socketPath_, logger = logger_, timeout = options_.logoutTimeout] {
         auto fd = UnixSocket::connect(path, timeout);
         if (!fd) {
-            logger->log(kCategory, "Logout failed: Could not open socket");
+            logger->log(kStreamCategory, "Logout failed: Could not open socket");
             return;
         }
         const ssize_t written =
             UnixSocket::sendOnce(fd->get(), kLogoutRequest.data(), kLogoutRequest.size());
         if (written < 0) {
-            logger->log(kCategory, "Logout write failed: " + std::string(std::strerror(errno)));
+            logger->log(kStreamCategory,
+                        "Logout write failed: " + std::string(std::strerror(errno)));
             return;
         }
-        logger->log(kCategory, "Logout request sent, bytes: " + std::to_string(written));
+        logger->log(kStreamCategory, "Logout request sent, bytes: " + std::to_string(written));
         char response[kLogoutReadSize];
         pollfd pfd{fd->get(), POLLIN, 0};
         ssize_t n = -1;
@@ -169,11 +172,12 @@ void PeltoBusClient::logout() {
             n = ::recv(fd->get(), response, sizeof response, 0);
         }
         if (n <= 0) {
-            logger->log(kCategory, "Logout response empty or error");
+            logger->log(kStreamCategory, "Logout response empty or error");
             return;
         }
         const std::string_view text(response, static_cast<std::size_t>(n));
-        logger->log(kCategory, "Logout response: " + std::string(isValidUtf8(text) ? text : ""));
+        logger->log(kStreamCategory,
+                    "Logout response: " + std::string(isValidUtf8(text) ? text : ""));
     });
 }
 

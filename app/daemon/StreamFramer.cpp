@@ -2,11 +2,9 @@
 
 #include <cstring>
 
-namespace tw {
+#include "app/daemon/LocalAPIResponse.h"
 
-namespace {
-constexpr std::string_view kHeaderEnd = "\r\n\r\n";
-}
+namespace tw {
 
 StreamFramer::StreamFramer(std::size_t maxPendingBytes) : maxPendingBytes_(maxPendingBytes) {
     reset();
@@ -27,13 +25,15 @@ bool StreamFramer::append(const char* data, std::size_t size, const LineHandler&
 
 bool StreamFramer::skipHeader() {
     // The blank line may straddle two reads: search again from just before the new bytes.
-    const std::size_t from = scanned_ > kHeaderEnd.size() - 1 ? scanned_ - (kHeaderEnd.size() - 1) : 0;
-    const auto end = receivedBytes().find(kHeaderEnd, from);
+    const std::size_t from = scanned_ > LocalAPIResponse::kHeaderEnd.size() - 1
+                                 ? scanned_ - (LocalAPIResponse::kHeaderEnd.size() - 1)
+                                 : 0;
+    const auto end = receivedBytes().find(LocalAPIResponse::kHeaderEnd, from);
     if (end == std::string_view::npos) {
         scanned_ = received();
         return false;
     }
-    consumed_ = scanned_ = end + kHeaderEnd.size();
+    consumed_ = scanned_ = end + LocalAPIResponse::kHeaderEnd.size();
     headersReceived_ = true;
     return true;
 }

@@ -19,7 +19,7 @@ using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-constexpr auto kProvider = "com.tarnwick.desktop.PacketTunnel";
+constexpr auto kProviderBundleIdentifier = "com.tarnwick.desktop.PacketTunnel";
 
 TEST(UninstallCommandsTest, RunsTheFourteenCommandsInOrderWithTheirTolerance) {
     EXPECT_EQ(UninstallCommands::commandLine(false),
@@ -54,7 +54,7 @@ protected:
         std::ofstream(bundleDir_.file("Info.json")) << R"({"CFBundleIdentifier":"com.tarnwick.desktop"})";
         std::filesystem::create_directories(supportFolder());
         std::ofstream(supportFolder() / "app.log") << "line\n";
-        vpnPlatform_->addSaved(kProvider);
+        vpnPlatform_->addSaved(kProviderBundleIdentifier);
         tunnel_ = VPNTunnelService::create(main_, log_.logger(), vpnPlatform_, Bundle(bundleDir_.path()));
         loginService_->currentStatus = LoginItemStatus::enabled;
         loginItem_ = std::make_shared<LoginItem>(

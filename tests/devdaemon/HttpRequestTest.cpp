@@ -1,20 +1,13 @@
-#include "devdaemon/HttpRequest.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include "app/daemon/LocalAPIClient.h"
+#include "devdaemon/HttpRequest.h"
 
 namespace tw {
 namespace {
 
 using ::testing::HasSubstr;
-
-// Exactly what the client writes.
-std::string clientRequest(std::string_view method, std::string_view target, std::string_view body) {
-    return std::string(method) + " " + std::string(target) +
-           " HTTP/1.1\r\nHost: local-tarnwickd.sock\r\nContent-Length: " +
-           std::to_string(body.size()) +
-           "\r\nConnection: close\r\nContent-Type: application/json\r\n\r\n" + std::string(body);
-}
 
 HttpRequest parsed(std::string_view bytes) {
     auto result = HttpRequest::parse(bytes);
@@ -31,7 +24,7 @@ std::string refusal(std::string_view bytes) {
 
 TEST(HttpRequestParse, ReadsTheClientsRequestWithItsBody) {
     const auto body = R"({"WantRunning":true,"WantRunningSet":true})";
-    const auto request = parsed(clientRequest("PATCH", "/localapi/v0/merrow", body));
+    const auto request = parsed(LocalAPIClient::buildRequest("PATCH", "/localapi/v0/merrow", body));
     EXPECT_EQ(request.method, "PATCH");
     EXPECT_EQ(request.path, "/localapi/v0/merrow");
     EXPECT_TRUE(request.query.empty());
@@ -46,7 +39,7 @@ TEST(HttpRequestParse, ReadsARequestWithoutContentLengthAsHavingNoBody) {
 }
 
 TEST(HttpRequestParse, NeedsMoreBytesAtEveryPointBeforeTheEndOfTheBody) {
-    const auto bytes = clientRequest("POST", "/localapi/v0/login", "{\"a\":1}");
+    const auto bytes = LocalAPIClient::buildRequest("POST", "/localapi/v0/login", "{\"a\":1}");
     for (std::size_t size = 0; size < bytes.size(); ++size) {
         const auto result = HttpRequest::parse(std::string_view(bytes).substr(0, size));
         ASSERT_TRUE(result.has_value()) << size << ": " << result.error();
@@ -56,7 +49,7 @@ TEST(HttpRequestParse, NeedsMoreBytesAtEveryPointBeforeTheEndOfTheBody) {
 }
 
 TEST(HttpRequestParse, DecodesTheQueryAndKeepsThePathAsSent) {
-    const auto request = parsed(clientRequest(
+    const auto request = parsed(LocalAPIClient::buildRequest(
         "POST", "/localapi/v0/dev/jail?reason=over+quota%3A%20%E2%9C%93&x&id=a%2Fb", ""));
     EXPECT_EQ(request.path, "/localapi/v0/dev/jail");
     EXPECT_EQ(request.queryValue("reason"), "over quota: ✓");

@@ -15,7 +15,7 @@ namespace {
 using ::testing::HasSubstr;
 using namespace std::chrono_literals;
 
-constexpr auto kPatience = 5s;  // only so that a broken test fails instead of hanging
+constexpr auto kEventPatience = 5s;  // only so that a broken test fails instead of hanging
 
 HttpRequest request(std::string_view method, std::string_view target, std::string_view body = "") {
     const auto bytes = std::string(method) + " " + std::string(target) +
@@ -64,7 +64,7 @@ public:
 
     bool waitForState(PeltoBusState state) {
         std::unique_lock lock(mutex_);
-        return arrived_.wait_for(lock, kPatience, [&] {
+        return arrived_.wait_for(lock, kEventPatience, [&] {
             return !received_.empty() && received_.back().state == state;
         });
     }

@@ -1,19 +1,18 @@
-#include "devdaemon/StandInServer.h"
-
 #include <arpa/inet.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <thread>
 
+#include "app/daemon/LocalAPIClient.h"
 #include "app/daemon/PeltoBusModels.h"
 #include "base/UnixSocket.h"
 #include "devdaemon/LoginPageServer.h"
+#include "devdaemon/StandInServer.h"
 #include "devdaemon/StreamClient.h"
 #include "tests/support/TempDir.h"
 
@@ -24,17 +23,10 @@ using ::testing::HasSubstr;
 using ::testing::StartsWith;
 using namespace std::chrono_literals;
 
-constexpr auto kPatience = 5s;  // only so that a broken test fails instead of hanging
+constexpr auto kReplyPatience = 5s;  // only so that a broken test fails instead of hanging
 constexpr std::string_view kStreamRequest =
     "GET /localapi/v0/observe-pelto-bus HTTP/1.1\r\nHost: local-tarnwickd.sock\r\n\r\n";
 constexpr std::string_view kWantRunning = R"({"WantRunning":true,"WantRunningSet":true})";
-
-std::string clientRequest(std::string_view method, std::string_view path, std::string_view body) {
-    return std::string(method) + " " + std::string(path) +
-           " HTTP/1.1\r\nHost: local-tarnwickd.sock\r\nContent-Length: " +
-           std::to_string(body.size()) +
-           "\r\nConnection: close\r\nContent-Type: application/json\r\n\r\n" + std::string(body);
-}
 
 // Reads what arrives on `fd` until the end of the connection or, with `until`, until it holds
 // that text; empty on a timeout.
@@ -44,8 +36,8 @@ std::string receive(int fd, std::string_view until = {}) {
     for (;;) {
         if (!until.empty() && bytes.find(until) != std::string::npos) return bytes;
         pollfd readable{fd, POLLIN, 0};
-        if (::poll(&readable, 1, static_cast<int>(std::chrono::milliseconds(kPatience).count())) <=
-            0) {
+        if (::poll(&readable, 1,
+                   static_cast<int>(std::chrono::milliseconds(kReplyPatience).count())) <= 0) {
             ADD_FAILURE() << "nothing more arrived; so far: " << bytes;
             return {};
         }
@@ -116,7 +108,7 @@ protected:
     }
 
     bool waitForStreamCount(std::size_t count) {
-        const auto deadline = std::chrono::steady_clock::now() + kPatience;
+        const auto deadline = std::chrono::steady_clock::now() + kReplyPatience;
         while (server_->streamCount() != count) {
             if (std::chrono::steady_clock::now() > deadline) return false;
             std::this_thread::sleep_for(1ms);
@@ -140,7 +132,8 @@ protected:
 
 TEST_F(StandInServerTest, AnswersAStatusRequestWithAFramedJsonBody) {
     start();
-    const auto response = roundTrip(socketPath_, clientRequest("GET", "/localapi/v0/status", ""));
+    const auto response =
+        roundTrip(socketPath_, LocalAPIClient::buildRequest("GET", "/localapi/v0/status", ""));
     const auto body = bodyOf(response);
     EXPECT_EQ(response.substr(0, response.size() - body.size()),
               "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
@@ -159,8 +152,8 @@ TEST_F(StandInServerTest, StreamsTheCurrentStateAndThenEveryChange) {
     EXPECT_EQ(first.state, PeltoBusState::stopped);
     EXPECT_EQ(first.netMap->selfNode->node->id, 41);
 
-    const auto patched =
-        roundTrip(socketPath_, clientRequest("PATCH", "/localapi/v0/merrow", kWantRunning));
+    const auto patched = roundTrip(
+        socketPath_, LocalAPIClient::buildRequest("PATCH", "/localapi/v0/merrow", kWantRunning));
     EXPECT_THAT(patched, StartsWith("HTTP/1.1 200 OK\r\n"));
     EXPECT_EQ(stream.next().state, PeltoBusState::starting);
     EXPECT_EQ(stream.next().state, PeltoBusState::running);
@@ -176,10 +169,12 @@ TEST_F(StandInServerTest, DropsAStreamWhoseReaderLeftAndKeepsServingTheOthers) {
     leaving.close();
     ASSERT_TRUE(waitForStreamCount(1));
 
-    roundTrip(socketPath_, clientRequest("PATCH", "/localapi/v0/merrow", kWantRunning));
+    roundTrip(socketPath_,
+              LocalAPIClient::buildRequest("PATCH", "/localapi/v0/merrow", kWantRunning));
     EXPECT_EQ(staying.next().state, PeltoBusState::starting);
-    EXPECT_THAT(roundTrip(socketPath_, clientRequest("GET", "/localapi/v0/status", "")),
-                StartsWith("HTTP/1.1 200 OK\r\n"));
+    EXPECT_THAT(
+        roundTrip(socketPath_, LocalAPIClient::buildRequest("GET", "/localapi/v0/status", "")),
+        StartsWith("HTTP/1.1 200 OK\r\n"));
 }
 
 TEST_F(StandInServerTest, CutsOffAStreamThatStopsReadingWithoutHoldingUpChanges) {
@@ -197,8 +192,9 @@ TEST_F(StandInServerTest, CutsOffAStreamThatStopsReadingWithoutHoldingUpChanges)
         ASSERT_EQ(api_.handle(jail).status, 200);
     }
     EXPECT_TRUE(waitForStreamCount(0));
-    EXPECT_THAT(roundTrip(socketPath_, clientRequest("GET", "/localapi/v0/status", "")),
-                StartsWith("HTTP/1.1 200 OK\r\n"));
+    EXPECT_THAT(
+        roundTrip(socketPath_, LocalAPIClient::buildRequest("GET", "/localapi/v0/status", "")),
+        StartsWith("HTTP/1.1 200 OK\r\n"));
 }
 
 TEST_F(StandInServerTest, RefusesBadRequestsAndDropsSilentClients) {
@@ -214,7 +210,8 @@ TEST_F(StandInServerTest, AnswersServiceUnavailableBeyondTheConnectionLimit) {
     start(2);
     const auto first = connectTo(socketPath_);
     const auto second = connectTo(socketPath_);
-    const auto refused = roundTrip(socketPath_, clientRequest("GET", "/localapi/v0/status", ""));
+    const auto refused =
+        roundTrip(socketPath_, LocalAPIClient::buildRequest("GET", "/localapi/v0/status", ""));
     EXPECT_THAT(refused, StartsWith("HTTP/1.1 503 Service Unavailable\r\n"));
     EXPECT_THAT(bodyOf(refused), HasSubstr("too many connections"));
 }
@@ -233,7 +230,8 @@ TEST_F(StandInServerTest, KeepsAnsweringWhileStreamsIdleAndPeersTrickle) {
         held.push_back(connectTo(socketPath_));
         ASSERT_TRUE(UnixSocket::sendAll(held.back().get(), "GET /localapi/v0/status HTTP/1.1\r\n"));
     }
-    const auto status = roundTrip(socketPath_, clientRequest("GET", "/localapi/v0/status", ""));
+    const auto status =
+        roundTrip(socketPath_, LocalAPIClient::buildRequest("GET", "/localapi/v0/status", ""));
     EXPECT_THAT(status, StartsWith("HTTP/1.1 200 OK\r\n"));
     const auto refused = roundTrip(socketPath_, kStreamRequest);
     EXPECT_THAT(refused, StartsWith("HTTP/1.1 503 Service Unavailable\r\n"));
@@ -302,7 +300,8 @@ TEST(StandInLoginPage, LogsTheNodeInFromAPostedFormAndTheStreamReportsIt) {
     Stream stream(dir.file("s"));
     EXPECT_EQ(stream.next().state, PeltoBusState::needsLogin);
 
-    const auto started = roundTrip(dir.file("s"), clientRequest("POST", "/localapi/v0/login", ""));
+    const auto started =
+        roundTrip(dir.file("s"), LocalAPIClient::buildRequest("POST", "/localapi/v0/login", ""));
     const auto url = stream.next().interactiveLoginUrl.value_or("");
     ASSERT_THAT(bodyOf(started), HasSubstr(url));
     const auto form = pageExchange(url, "GET", "");

@@ -12,9 +12,9 @@ namespace tw {
 
 namespace {
 
-const QString kService = QStringLiteral("org.freedesktop.Notifications");
-const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
-const QString kInterface = QStringLiteral("org.freedesktop.Notifications");
+const QString kNotificationsService = QStringLiteral("org.freedesktop.Notifications");
+const QString kNotificationsPath = QStringLiteral("/org/freedesktop/Notifications");
+const QString kNotificationsInterface = QStringLiteral("org.freedesktop.Notifications");
 
 }  // namespace
 
@@ -45,8 +45,8 @@ void FreedesktopNotificationService::add(Request request) {
 
 void FreedesktopNotificationService::askCapabilities() {
     capabilities_ = Capabilities::asking;
-    const auto call =
-        QDBusMessage::createMethodCall(kService, kPath, kInterface, "GetCapabilities");
+    const auto call = QDBusMessage::createMethodCall(kNotificationsService, kNotificationsPath,
+                                                     kNotificationsInterface, "GetCapabilities");
     auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call), &context_);
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, &context_, [this, watcher] {
         watcher->deleteLater();
@@ -63,7 +63,8 @@ void FreedesktopNotificationService::send(const Request& request) const {
     QVariantMap hints;
     hints.insert("desktop-entry", desktopEntry_);
     hints.insert("x-tarnwick-identifier", QString::fromStdString(request.identifier));
-    auto call = QDBusMessage::createMethodCall(kService, kPath, kInterface, "Notify");
+    auto call = QDBusMessage::createMethodCall(kNotificationsService, kNotificationsPath,
+                                               kNotificationsInterface, "Notify");
     // The signature is susssasa{sv}i: replaces_id must go as a uint, expire_timeout as an int.
     call << QString(kApplicationName) << quint32{0} << QString()
          << QString::fromStdString(request.title) << (bodyMarkup_ ? body.toHtmlEscaped() : body)

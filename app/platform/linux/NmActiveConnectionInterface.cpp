@@ -6,20 +6,20 @@ namespace tw {
 
 namespace {
 
-const QString kInterface = "org.freedesktop.NetworkManager.Connection.Active";
+const QString kActiveConnectionInterface = "org.freedesktop.NetworkManager.Connection.Active";
 
 }  // namespace
 
 QDBusPendingReply<QVariantMap> NmActiveConnectionInterface::properties(const QString& path) const {
     auto message = QDBusMessage::createMethodCall(NmService::kName, path,
                                                   "org.freedesktop.DBus.Properties", "GetAll");
-    message << kInterface;
+    message << kActiveConnectionInterface;
     return bus_.asyncCall(message);
 }
 
 void NmActiveConnectionInterface::subscribeStateChanged(QObject* receiver, const char* slot) const {
     auto bus = bus_;
-    bus.connect(NmService::kName, "", kInterface, "StateChanged", receiver, slot);
+    bus.connect(NmService::kName, "", kActiveConnectionInterface, "StateChanged", receiver, slot);
 }
 
 }  // namespace tw

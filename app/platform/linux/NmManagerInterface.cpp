@@ -6,10 +6,11 @@ namespace tw {
 
 namespace {
 
-const QString kInterface = "org.freedesktop.NetworkManager";
+const QString kManagerInterface = "org.freedesktop.NetworkManager";
 
 QDBusMessage call(const QString& method) {
-    return QDBusMessage::createMethodCall(NmService::kName, NmService::kPath, kInterface, method);
+    return QDBusMessage::createMethodCall(NmService::kName, NmService::kPath, kManagerInterface,
+                                          method);
 }
 
 }  // namespace
@@ -32,7 +33,7 @@ QDBusPendingReply<> NmManagerInterface::deactivateConnection(const QString& acti
 QDBusPendingReply<QDBusVariant> NmManagerInterface::activeConnections() const {
     auto message = QDBusMessage::createMethodCall(NmService::kName, NmService::kPath,
                                                   "org.freedesktop.DBus.Properties", "Get");
-    message << kInterface << QString("ActiveConnections");
+    message << kManagerInterface << QString("ActiveConnections");
     return bus_.asyncCall(message);
 }
 

@@ -6,12 +6,13 @@ namespace tw {
 
 namespace {
 
-const QString kInterface = "org.freedesktop.NetworkManager.Settings.Connection";
+const QString kSettingsConnectionInterface = "org.freedesktop.NetworkManager.Settings.Connection";
 
 }  // namespace
 
 QDBusMessage NmSettingsConnectionInterface::call(const QString& path, const QString& method) const {
-    return QDBusMessage::createMethodCall(NmService::kName, path, kInterface, method);
+    return QDBusMessage::createMethodCall(NmService::kName, path, kSettingsConnectionInterface,
+                                          method);
 }
 
 QDBusPendingReply<NmConnectionSettings> NmSettingsConnectionInterface::getSettings(
@@ -33,7 +34,7 @@ QDBusPendingReply<> NmSettingsConnectionInterface::remove(const QString& path) c
 void NmSettingsConnectionInterface::subscribeUpdated(QObject* receiver, const char* slot) const {
     auto bus = bus_;
     // Any path: every profile's updates.
-    bus.connect(NmService::kName, "", kInterface, "Updated", receiver, slot);
+    bus.connect(NmService::kName, "", kSettingsConnectionInterface, "Updated", receiver, slot);
 }
 
 }  // namespace tw

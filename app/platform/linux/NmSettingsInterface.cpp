@@ -6,13 +6,14 @@ namespace tw {
 
 namespace {
 
-const QString kPath = "/org/freedesktop/NetworkManager/Settings";
-const QString kInterface = "org.freedesktop.NetworkManager.Settings";
+const QString kSettingsPath = "/org/freedesktop/NetworkManager/Settings";
+const QString kSettingsInterface = "org.freedesktop.NetworkManager.Settings";
 
 }  // namespace
 
 QDBusMessage NmSettingsInterface::call(const QString& method) const {
-    return QDBusMessage::createMethodCall(NmService::kName, kPath, kInterface, method);
+    return QDBusMessage::createMethodCall(NmService::kName, kSettingsPath, kSettingsInterface,
+                                          method);
 }
 
 QDBusPendingReply<QList<QDBusObjectPath>> NmSettingsInterface::listConnections() const {
@@ -36,8 +37,9 @@ QDBusPendingReply<QDBusObjectPath> NmSettingsInterface::getConnectionByUuid(
 void NmSettingsInterface::subscribe(QObject* receiver, const char* newConnectionSlot,
                                     const char* connectionRemovedSlot) const {
     auto bus = bus_;
-    bus.connect(NmService::kName, kPath, kInterface, "NewConnection", receiver, newConnectionSlot);
-    bus.connect(NmService::kName, kPath, kInterface, "ConnectionRemoved", receiver,
+    bus.connect(NmService::kName, kSettingsPath, kSettingsInterface, "NewConnection", receiver,
+                newConnectionSlot);
+    bus.connect(NmService::kName, kSettingsPath, kSettingsInterface, "ConnectionRemoved", receiver,
                 connectionRemovedSlot);
 }
 

@@ -9,7 +9,7 @@ namespace tw {
 
 namespace {
 
-const QString kInterface = QStringLiteral("org.freedesktop.Application");
+const QString kApplicationInterface = QStringLiteral("org.freedesktop.Application");
 constexpr int kForwardTimeoutMs = 1000;
 
 }  // namespace
@@ -45,7 +45,7 @@ SingleInstance::Role SingleInstance::claim(std::string& reason) {
 }
 
 bool SingleInstance::forward(const std::string& url, std::string& error) {
-    auto call = QDBusMessage::createMethodCall(kServiceName, kObjectPath, kInterface,
+    auto call = QDBusMessage::createMethodCall(kServiceName, kObjectPath, kApplicationInterface,
                                                url.empty() ? "Activate" : "Open");
     if (url.empty()) {
         call << QVariantMap();

@@ -13,16 +13,17 @@ namespace {
 
 using Code = HelperRegistrationError::Code;
 
-const QString kService = QStringLiteral("org.freedesktop.systemd1");
-const QString kPath = QStringLiteral("/org/freedesktop/systemd1");
-const QString kInterface = QStringLiteral("org.freedesktop.systemd1.Manager");
+const QString kSystemdService = QStringLiteral("org.freedesktop.systemd1");
+const QString kSystemdPath = QStringLiteral("/org/freedesktop/systemd1");
+const QString kSystemdManagerInterface = QStringLiteral("org.freedesktop.systemd1.Manager");
 // Qt has no error type of its own for this one.
 const QString kInteractiveAuthorizationRequired =
     QStringLiteral("org.freedesktop.DBus.Error.InteractiveAuthorizationRequired");
 
 // Never lets polkit prompt: a call it would have to ask about is refused instead.
 QDBusMessage managerCall(const QString& method, const QVariantList& arguments) {
-    auto call = QDBusMessage::createMethodCall(kService, kPath, kInterface, method);
+    auto call = QDBusMessage::createMethodCall(kSystemdService, kSystemdPath,
+                                               kSystemdManagerInterface, method);
     call.setArguments(arguments);
     call.setInteractiveAuthorizationAllowed(false);
     return call;

@@ -1,4 +1,4 @@
-#include "packettunnel/TerminationSignals.h"
+#include "packettunnel/ProviderTerminationSignals.h"
 
 #include <signal.h>
 #include <sys/socket.h>
@@ -15,7 +15,7 @@ int gSignalPipe[2] = {-1, -1};
 
 }  // namespace
 
-TerminationSignals::TerminationSignals() {
+ProviderTerminationSignals::ProviderTerminationSignals() {
     ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, gSignalPipe);
     notifier_ = std::make_unique<QSocketNotifier>(gSignalPipe[1], QSocketNotifier::Read);
     connect(notifier_.get(), &QSocketNotifier::activated, this, [] {
@@ -25,14 +25,14 @@ TerminationSignals::TerminationSignals() {
         QCoreApplication::quit();
     });
     struct sigaction action {};
-    action.sa_handler = &TerminationSignals::handle;
+    action.sa_handler = &ProviderTerminationSignals::handle;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGTERM, &action, nullptr);
     ::sigaction(SIGINT, &action, nullptr);
 }
 
-TerminationSignals::~TerminationSignals() {
+ProviderTerminationSignals::~ProviderTerminationSignals() {
     ::signal(SIGTERM, SIG_DFL);
     ::signal(SIGINT, SIG_DFL);
     notifier_.reset();
@@ -40,7 +40,7 @@ TerminationSignals::~TerminationSignals() {
     ::close(gSignalPipe[1]);
 }
 
-void TerminationSignals::handle(int) {
+void ProviderTerminationSignals::handle(int) {
     const char byte = 1;
     [[maybe_unused]] const auto written = ::write(gSignalPipe[0], &byte, 1);
 }
