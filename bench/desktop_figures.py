@@ -1,0 +1,217 @@
+#!/usr/bin/python3
+"""The running application's figures, measured on the desktop sandbox (tests/support/desktop-sandbox)
+with its Xvfb, trayer as the tray host, the real helper and the stand-in daemon:
+
+  qt_hello_tray_ms      launch of the smallest Qt tray program (tw_tray_probe) until the tray
+                        host holds its icon, median of the launches
+  startup_to_tray_ms    the same for tarnwick-desktop
+  qt_hello_panel_ms     a click on tw_tray_probe's icon until its popup is on the screen, median:
+                        the floor of the toolkit and tray host for the figure below
+  panel_open_ms         a click on the icon until the panel's window is on the screen, median
+  rss_idle_mb           the application's resident memory, logged in and connected, after the
+                        panel has been opened
+  idle_wakeups_per_min  its context switches (all threads) over a quiet minute, logged in,
+                        connected and with the event stream open
+
+Each figure is measured from outside, by polling the X server, so it includes a few milliseconds
+of polling; both tray figures are measured the same way.
+
+  desktop-sandbox --build BUILD -- bench/desktop_figures.py [LAUNCHES] [CLICKS] [IDLE_SECONDS]"""
+
+import importlib.machinery
+import os
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import time
+
+BUILD = os.environ.get("TW_BUILD", "")
+APP_LOG = os.path.join(os.environ.get("XDG_DATA_HOME", ""), "Tarnwick", "app.log")
+TIMEOUT = 30.0
+
+
+def load_tool(name):
+    path = shutil.which(name)
+    if path is None:
+        raise SystemExit("desktop_figures: %s is not on PATH (run inside desktop-sandbox)" % name)
+    return importlib.machinery.SourceFileLoader(name.replace("-", "_"), path).load_module()
+
+
+tray = load_tool("desktop-tray")
+
+
+def wait_until(condition, what, timeout=TIMEOUT, pause=0.002):
+    deadline = time.monotonic() + timeout
+    while not condition():
+        if time.monotonic() > deadline:
+            raise SystemExit("desktop_figures: still not true after %.0f s: %s" % (timeout, what))
+        time.sleep(pause)
+    return time.monotonic()
+
+
+def launch_until_in_tray(command):
+    """Milliseconds from the launch until the tray holds an icon, and the process."""
+    started = time.monotonic()
+    process = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    in_tray = wait_until(lambda: len(tray.icons()) >= 1, "an icon in the tray")
+    return (in_tray - started) * 1000.0, process
+
+
+def end(process):
+    process.send_signal(signal.SIGTERM)
+    process.wait(TIMEOUT)
+    wait_until(lambda: not tray.icons(), "the icon leaves the tray", pause=0.02)
+
+
+def median_launch_ms(command, launches):
+    times = []
+    for _ in range(launches):
+        elapsed, process = launch_until_in_tray(command)
+        times.append(elapsed)
+        end(process)
+    return statistics.median(times)
+
+
+def panel_open():
+    found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Tarnwick$"],
+                           capture_output=True)
+    return found.returncode == 0
+
+
+def click_icon():
+    x, y, width, height = tray.icons()[0]
+    subprocess.run(["xdotool", "mousemove", str(x + width // 2), str(y + height // 2)], check=True)
+    started = time.monotonic()
+    subprocess.run(["xdotool", "click", "1"], check=True)
+    return started
+
+
+def visible_windows(pid):
+    found = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(pid)],
+                           capture_output=True, text=True)
+    return len(found.stdout.split())
+
+
+def median_panel_open_ms(clicks, is_open=panel_open):
+    times = []
+    for _ in range(clicks):
+        started = click_icon()
+        shown = wait_until(is_open, "the panel shows", timeout=5.0, pause=0.001)
+        times.append((shown - started) * 1000.0)
+        subprocess.run(["xdotool", "key", "Escape"], check=True)
+        wait_until(lambda: not is_open(), "the panel closes", timeout=5.0, pause=0.01)
+        time.sleep(0.3)
+    return statistics.median(times)
+
+
+def logged(path, text):
+    try:
+        with open(path, encoding="utf-8", errors="replace") as log:
+            return text in log.read()
+    except OSError:
+        return False
+
+
+def tunnel_up():
+    addresses = subprocess.run(["ip", "-4", "-o", "addr", "show"], capture_output=True, text=True)
+    return " inet 10.0.0.1/24 " in addresses.stdout
+
+
+def log_in_and_connect():
+    wait_until(lambda: logged(APP_LOG, "Connected to socket"), "the event stream opens", pause=0.1)
+    app = ""
+    for _ in range(100):
+        apps = subprocess.run(["desktop-atspi", "apps"], capture_output=True, text=True).stdout
+        app = next((name for name in apps.split("\n") if name.lower().startswith("tarnwick")), "")
+        if app:
+            break
+        time.sleep(0.1)
+    click_icon()
+    wait_until(panel_open, "the panel shows")
+    subprocess.run(["desktop-atspi", "wait", app, "Login Tarnwick", str(TIMEOUT)], check=True,
+                   stdout=subprocess.DEVNULL)
+    subprocess.run(["desktop-atspi", "press", app, "Login Tarnwick"], check=True)
+    wait_until(tunnel_up, "the tunnel device carries 10.0.0.1/24", pause=0.1)
+    # The panel closes by itself once the link went to the browser; else Escape closes it.
+    try:
+        wait_until(lambda: not panel_open(), "the panel closes", timeout=3.0, pause=0.05)
+    except SystemExit:
+        subprocess.run(["xdotool", "key", "Escape"], check=True)
+        wait_until(lambda: not panel_open(), "the panel closes after Escape", pause=0.05)
+
+
+def status_value(pid, field):
+    with open("/proc/%d/status" % pid) as status:
+        for line in status:
+            if line.startswith(field + ":"):
+                return int(line.split()[1])
+    return 0
+
+
+def context_switches(pid):
+    total = 0
+    for task in os.listdir("/proc/%d/task" % pid):
+        with open("/proc/%d/task/%s/status" % (pid, task)) as status:
+            for line in status:
+                if line.startswith(("voluntary_ctxt_switches:", "nonvoluntary_ctxt_switches:")):
+                    total += int(line.split()[1])
+    return total
+
+
+def quiet_browser():
+    """Links the application opens go nowhere: the stand-in logs the node in by itself."""
+    folder = "/tmp/desktop-figures-browser"
+    os.makedirs(folder, exist_ok=True)
+    opener = os.path.join(folder, "xdg-open")
+    with open(opener, "w") as script:
+        script.write("#!/bin/sh\nexit 0\n")
+    os.chmod(opener, 0o755)
+    os.environ["PATH"] = folder + ":" + os.environ["PATH"]
+    os.environ["BROWSER"] = opener
+
+
+def main(argv):
+    quiet_browser()
+    launches = int(argv[1]) if len(argv) > 1 else 10
+    clicks = int(argv[2]) if len(argv) > 2 else 20
+    idle_seconds = float(argv[3]) if len(argv) > 3 else 60.0
+    app_program = [os.path.join(BUILD, "bin", "tarnwick-desktop")]
+
+    probe_program = [os.path.join(BUILD, "bin", "tw_tray_probe")]
+    hello = median_launch_ms(probe_program, launches)
+    _, probe = launch_until_in_tray(probe_program)
+    try:
+        time.sleep(1.0)
+        icon_only = visible_windows(probe.pid)
+        hello_panel = median_panel_open_ms(clicks, lambda: visible_windows(probe.pid) > icon_only)
+    finally:
+        end(probe)
+    startup = median_launch_ms(app_program, launches)
+
+    _, app = launch_until_in_tray(app_program)
+    try:
+        log_in_and_connect()
+        time.sleep(1.0)
+        panel = median_panel_open_ms(clicks)
+        time.sleep(2.0)  # whatever the last close started settles
+        rss_kib = status_value(app.pid, "VmRSS")
+        before = context_switches(app.pid)
+        time.sleep(idle_seconds)
+        wakeups = (context_switches(app.pid) - before) * 60.0 / idle_seconds
+    finally:
+        end(app)
+
+    print("qt_hello_tray_ms: %.1f" % hello)
+    print("startup_to_tray_ms: %.1f" % startup)
+    print("startup_vs_qt_hello: %.2f" % (startup / hello))
+    print("qt_hello_panel_ms: %.1f" % hello_panel)
+    print("panel_open_ms: %.1f" % panel)
+    print("rss_idle_mb: %.1f" % (rss_kib / 1024.0))
+    print("idle_wakeups_per_min: %.0f" % wakeups)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
