@@ -3,6 +3,7 @@
 #include <simdjson.h>
 
 #include <algorithm>
+#include <charconv>
 
 #include "devdaemon/JsonWriter.h"
 
@@ -60,6 +61,7 @@ HttpResponse StandInLocalAPI::handle(const HttpRequest& request) {
         {"POST", "/localapi/v0/logout", &StandInLocalAPI::logout},
         {"POST", "/localapi/v0/dev/jail", &StandInLocalAPI::jail, true},
         {"POST", "/localapi/v0/dev/unjail", &StandInLocalAPI::unjail, true},
+        {"POST", "/localapi/v0/dev/netmap", &StandInLocalAPI::reshapeNetMap, true},
     };
     const auto route = std::ranges::find_if(kRoutes, [&request](const Route& candidate) {
         return candidate.method == request.method && candidate.path == request.path;
@@ -159,6 +161,22 @@ HttpResponse StandInLocalAPI::jail(const HttpRequest& request) {
 
 HttpResponse StandInLocalAPI::unjail(const HttpRequest&) {
     state_.unjail();
+    return done();
+}
+
+// ?host=NAME&peers=N: a map this big, whose self node has this name.
+HttpResponse StandInLocalAPI::reshapeNetMap(const HttpRequest& request) {
+    constexpr std::size_t kMaxPeers = 100'000;
+    const auto host = request.queryValue("host").value_or("");
+    const auto peersText = request.queryValue("peers").value_or("0");
+    std::size_t peers = 0;
+    const auto [end, error] =
+        std::from_chars(peersText.data(), peersText.data() + peersText.size(), peers);
+    if (host.empty() || error != std::errc() || end != peersText.data() + peersText.size() ||
+        peers > kMaxPeers) {
+        return HttpResponse::error(400, "expected host=NAME&peers=0..100000");
+    }
+    state_.reshapeNetMap(host, peers);
     return done();
 }
 

@@ -65,6 +65,7 @@ private:
     HttpResponse logout(const HttpRequest& request);
     HttpResponse jail(const HttpRequest& request);
     HttpResponse unjail(const HttpRequest& request);
+    HttpResponse reshapeNetMap(const HttpRequest& request);
 
     bool completeLocked(std::string_view url, std::string_view loginName);
     // Run with the model locked after anything that may have changed it.

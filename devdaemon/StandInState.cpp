@@ -180,6 +180,11 @@ void StandInState::jail(std::string reason) { jailReason_ = std::move(reason); }
 
 void StandInState::unjail() { jailReason_.reset(); }
 
+void StandInState::reshapeNetMap(std::string_view hostName, std::size_t peers) {
+    config_.hostName = dnsLabel(hostName);
+    peerCount_ = peers;
+}
+
 StandInState::Backend StandInState::backend() const {
     if (pendingLoginUrl_ || !loggedIn()) return Backend::needsLogin;
     if (!saved_.wantRunning) return Backend::stopped;
@@ -320,10 +325,14 @@ void StandInState::writeNetMap(JsonWriter& json, const Account& account) const {
     json.key("NodeKey").string(nodeKey(account.nodeId));
     json.key("PrivateWgKey").string("privkey:" + keyHex(account.nodeId, KeyKind::privateWg));
     json.key("Peers").beginArray();
-    std::int64_t peerId = account.nodeId;
-    for (const auto& peer : kPeers) {
-        ++peerId;
-        writeNode(json, {peerId, account.userId, fullName(peer.label, account.network), peer.os,
+    const std::size_t peers = peerCount_ == 0 ? kPeers.size() : peerCount_;
+    for (std::size_t index = 0; index < peers; ++index) {
+        const auto& peer = kPeers[index % kPeers.size()];
+        const auto peerId = account.nodeId + 1 + static_cast<std::int64_t>(index);
+        const auto label = index < kPeers.size()
+                               ? std::string(peer.label)
+                               : std::string(peer.label) + "-" + std::to_string(index);
+        writeNode(json, {peerId, account.userId, fullName(label, account.network), peer.os,
                          endpoint("198.51.100.", peerId)});
     }
     json.endArray().key("DNSName").string(selfName);

@@ -59,6 +59,9 @@ public:
     void finishStarting();
     void jail(std::string reason);
     void unjail();
+    // For measurements: the node's host name, and how many peers the network map lists (the
+    // usual few when 0), made up from the usual ones.
+    void reshapeNetMap(std::string_view hostName, std::size_t peers);
 
     Backend backend() const;
     static std::string_view name(Backend backend);
@@ -90,6 +93,7 @@ private:
     std::optional<std::string> pendingLoginUrl_;
     bool starting_ = false;
     std::optional<std::string> jailReason_;  // set while jailed
+    std::size_t peerCount_ = 0;              // 0: the usual peers
 };
 
 }  // namespace tw

@@ -168,6 +168,28 @@ TEST(StandInLocalAPIStream, NotifiesOnlyChangesAndStopsWithTheSubscription) {
     EXPECT_EQ(notifications.all().size(), 2u);
 }
 
+TEST(StandInLocalAPIStream, ReshapesTheNetworkMapForRootOnly) {
+    auto api = makeAPI(loggedIn(true));
+    Notifications notifications;
+    auto subscription = api.observe(notifications.listener());
+    EXPECT_EQ(api.handle(request("POST", "/localapi/v0/dev/netmap?host=big&peers=5")).status, 403);
+    for (const auto* bad : {"host=&peers=5", "host=big&peers=5x", "host=big&peers=100001"}) {
+        EXPECT_EQ(
+            api.handle(fromRoot(request("POST", "/localapi/v0/dev/netmap?" + std::string(bad))))
+                .status,
+            400)
+            << bad;
+    }
+    api.handle(fromRoot(request("POST", "/localapi/v0/dev/netmap?host=big&peers=2000")));
+
+    const auto received = notifications.all();
+    ASSERT_EQ(received.size(), 2u);  // the refused requests changed nothing
+    const auto& map = received.back().netMap;
+    ASSERT_TRUE(map && map->peers);
+    EXPECT_EQ(map->peers->size(), 2000u);
+    EXPECT_THAT(map->dnsName.value_or(""), ::testing::StartsWith("big."));
+}
+
 TEST(StandInLocalAPIStateFile, SavesEachChangeAndResumesRunningAfterARestart) {
     TempDir dir;
     const StandInStateFile file(dir.file("state.json"));
