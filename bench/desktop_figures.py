@@ -12,6 +12,12 @@ with its Xvfb, trayer as the tray host, the real helper and the stand-in daemon:
                         panel has been opened
   idle_wakeups_per_min  its context switches (all threads) over a quiet minute, logged in,
                         connected and with the event stream open
+  netmap_10000_to_panel_ms
+                        the stand-in daemon asked for a 10,000-peer map whose self node has a
+                        new name, until the open panel's "DNS: " row shows that name (through
+                        AT-SPI, as a screen reader reads it), median
+  rss_after_first_10000_peer_map_mb, rss_after_10000_peer_maps_mb
+                        resident memory after the first and after the hundredth such map
 
 Each figure is measured from outside, by polling the X server, so it includes a few milliseconds
 of polling; both tray figures are measured the same way.
@@ -22,6 +28,7 @@ import importlib.machinery
 import os
 import shutil
 import signal
+import socket
 import statistics
 import subprocess
 import sys
@@ -40,6 +47,9 @@ def load_tool(name):
 
 
 tray = load_tool("desktop-tray")
+atspi = load_tool("desktop-atspi")
+DAEMON_SOCKET = "/var/run/tarnwickd.socket"
+MAPS = 100
 
 
 def wait_until(condition, what, timeout=TIMEOUT, pause=0.002):
@@ -172,6 +182,57 @@ def quiet_browser():
     os.environ["BROWSER"] = opener
 
 
+def reshape_map(host, peers):
+    """Has the stand-in daemon send a map of `peers` peers whose self node is called `host`."""
+    with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as connection:
+        connection.connect(DAEMON_SOCKET)
+        connection.sendall(("POST /localapi/v0/dev/netmap?host=%s&peers=%d HTTP/1.1\r\n"
+                            "Host: local-tarnwickd.sock\r\nContent-Length: 0\r\n"
+                            "Connection: close\r\n\r\n" % (host, peers)).encode())
+        reply = b"".join(iter(lambda: connection.recv(65536), b""))
+    if b" 200 " not in reply.split(b"\r\n", 1)[0]:
+        raise SystemExit("desktop_figures: the stand-in refused the map: %r" % reply[:200])
+
+
+def accessible_app():
+    status, text = atspi.ask("apps")
+    return next((name for name in text.split("\n") if name.lower().startswith("tarnwick")), "")
+
+
+def dns_row(app):
+    status, text = atspi.ask("rows", app)
+    for line in text.split("\n"):
+        _, _, name = line.partition("\t")
+        if name.startswith("DNS: "):
+            return name
+    raise SystemExit("desktop_figures: the panel shows no DNS row")
+
+
+def map_figures(pid):
+    """Milliseconds from asking for a 10,000-peer map to its name in the panel (median of the
+    first five), and resident memory after the first and after the last of MAPS maps."""
+    app = accessible_app()
+    click_icon()
+    wait_until(panel_open, "the panel shows")
+    # "DNS: host.network…": each map renames the host, the network stays.
+    network = dns_row(app).split(".", 1)[1]
+    times, rss_first = [], 0
+    for number in range(1, MAPS + 1):
+        row = "DNS: map-%d.%s" % (number, network)
+        started = time.monotonic()
+        reshape_map("map-%d" % number, 10000)
+        shown = wait_until(lambda: atspi.ask("has", app, row)[0] == "ok", row, pause=0.002)
+        if number <= 5:
+            times.append((shown - started) * 1000.0)
+        if number == 1:
+            time.sleep(1.0)
+            rss_first = status_value(pid, "VmRSS")
+    time.sleep(1.0)
+    rss_last = status_value(pid, "VmRSS")
+    subprocess.run(["xdotool", "key", "Escape"], check=True)
+    return statistics.median(times), rss_first, rss_last
+
+
 def main(argv):
     quiet_browser()
     launches = int(argv[1]) if len(argv) > 1 else 10
@@ -200,6 +261,7 @@ def main(argv):
         before = context_switches(app.pid)
         time.sleep(idle_seconds)
         wakeups = (context_switches(app.pid) - before) * 60.0 / idle_seconds
+        map_ms, rss_first_kib, rss_last_kib = map_figures(app.pid)
     finally:
         end(app)
 
@@ -210,6 +272,9 @@ def main(argv):
     print("panel_open_ms: %.1f" % panel)
     print("rss_idle_mb: %.1f" % (rss_kib / 1024.0))
     print("idle_wakeups_per_min: %.0f" % wakeups)
+    print("netmap_10000_to_panel_ms: %.1f" % map_ms)
+    print("rss_after_first_10000_peer_map_mb: %.1f" % (rss_first_kib / 1024.0))
+    print("rss_after_10000_peer_maps_mb: %.1f" % (rss_last_kib / 1024.0))
     return 0
 
 

@@ -25,7 +25,7 @@ void StreamClient::push(std::string_view line) {
     {
         std::lock_guard lock(mutex_);
         if (cutOff_) return;
-        if (backlog_.size() + line.size() + 1 > kMaxBacklog) {
+        if (!backlog_.empty() && backlog_.size() + line.size() + 1 > kMaxBacklog) {
             cutOff_ = true;
             backlog_.clear();
             // Also ends a send that is blocked on the full socket.

@@ -15,7 +15,8 @@ namespace tw {
 // and written by the connection's own thread, so a slow reader holds up nobody but itself.
 class StreamClient {
 public:
-    // A reader that lets more than this pile up is cut off.
+    // A reader that lets more than this pile up is cut off. One line alone is always queued,
+    // however long: a large network map is larger than this.
     static constexpr std::size_t kMaxBacklog = 4 * 1024 * 1024;
 
     // `fd` is the connected socket; it stays owned by the caller and must stay open until run()

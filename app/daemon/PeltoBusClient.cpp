@@ -124,6 +124,7 @@ bool PeltoBusClient::pauseBeforeReconnect() {
 void PeltoBusClient::readStream(int fd) {
     char chunk[kReadChunkSize];
     while (isRunning_.load()) {
+        releaseLargeBuffersWhenQuiet(fd);
         const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
         if (n < 0 && errno == EINTR) continue;
         if (n > 0) {
@@ -138,6 +139,17 @@ void PeltoBusClient::readStream(int fd) {
         log(n == 0 ? std::string("EOF") : "Read error: " + std::string(std::strerror(errno)));
         return;
     }
+}
+
+// A large network map leaves the framer's and the decoder's buffers several times its size. They
+// are kept while lines keep coming, and given back once the stream has been quiet a while; with
+// nothing to give back the loop just waits for bytes.
+void PeltoBusClient::releaseLargeBuffersWhenQuiet(int fd) {
+    if (!framer_.holdsLargeBuffer() && !PeltoBusNotify::decoderHoldsLargeBuffers()) return;
+    pollfd readable{.fd = fd, .events = POLLIN, .revents = 0};
+    if (::poll(&readable, 1, static_cast<int>(options_.quietBeforeRelease.count())) != 0) return;
+    framer_.releaseLargeBuffer();
+    PeltoBusNotify::releaseDecoderBuffers();
 }
 
 bool PeltoBusClient::processData(const char* data, std::size_t size) {

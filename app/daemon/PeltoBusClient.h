@@ -43,6 +43,8 @@ public:
         // Bounds the stream's connect (a daemon whose listen queue is full never completes it),
         // and so how long stop() may take to end the loop.
         std::chrono::milliseconds connectTimeout{5'000};
+        // How long the stream stays quiet before the buffers of a large line are given back.
+        std::chrono::milliseconds quietBeforeRelease{5'000};
     };
 
     PeltoBusClient(std::string socketPath, std::shared_ptr<AppLogger> logger,
@@ -78,6 +80,7 @@ private:
     // Returns whether the stream should continue.
     bool pauseBeforeReconnect();
     void readStream(int fd);
+    void releaseLargeBuffersWhenQuiet(int fd);
     // Returns false when the pending bytes exceed the limit.
     bool processData(const char* data, std::size_t size);
     void post(std::function<void(PeltoBusClientDelegate&)> callback);

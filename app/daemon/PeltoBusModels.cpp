@@ -89,9 +89,13 @@ static_assert(PaddedLine::kPadding >= simdjson::SIMDJSON_PADDING);
 // The tape stays owned by this thread's parser: everything must be copied out of it before the
 // next decode on the same thread. Text without padding is first copied into the parser's own
 // padded buffer.
-std::expected<dom::element, JsonDecodeError> parse(std::string_view json, bool padded = false) {
+dom::parser& threadParser() {
     thread_local dom::parser parser;
-    auto root = parser.parse(json.data(), json.size(), !padded);
+    return parser;
+}
+
+std::expected<dom::element, JsonDecodeError> parse(std::string_view json, bool padded = false) {
+    auto root = threadParser().parse(json.data(), json.size(), !padded);
     if (root.error() != simdjson::SUCCESS) {
         return std::unexpected(JsonDecodeError{"not valid JSON: " +
                                                std::string(simdjson::error_message(root.error()))});
@@ -432,6 +436,12 @@ std::expected<PeltoBusNotify, JsonDecodeError> PeltoBusNotify::decode(std::strin
 std::expected<PeltoBusNotify, JsonDecodeError> PeltoBusNotify::decode(PaddedLine line) {
     return decodeStrictly<PeltoBusNotify>(line);
 }
+
+bool PeltoBusNotify::decoderHoldsLargeBuffers() {
+    return threadParser().capacity() > kKeptCapacity;
+}
+
+void PeltoBusNotify::releaseDecoderBuffers() { threadParser() = dom::parser{}; }
 
 std::string_view name(PeltoBusState state) {
     switch (state) {

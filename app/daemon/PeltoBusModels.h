@@ -119,6 +119,13 @@ struct PeltoBusNotify {
     static std::expected<PeltoBusNotify, JsonDecodeError> decode(std::string_view line);
     // The same, parsing the line in place.
     static std::expected<PeltoBusNotify, JsonDecodeError> decode(PaddedLine line);
+
+    // The decoder keeps, on each thread, the buffers of the largest text it parsed there (several
+    // times its size) for the next one. Whether they are past what ordinary lines need; and
+    // giving them back.
+    static constexpr std::size_t kKeptCapacity = 1024 * 1024;
+    static bool decoderHoldsLargeBuffers();
+    static void releaseDecoderBuffers();
 };
 
 }  // namespace tw

@@ -51,6 +51,14 @@ void StreamFramer::splitLines(const LineHandler& onLine) {
     scanned_ = received();
 }
 
+void StreamFramer::releaseLargeBuffer() {
+    if (!holdsLargeBuffer()) return;
+    buffer_.erase(0, consumed_);
+    scanned_ -= consumed_;
+    consumed_ = 0;
+    buffer_.shrink_to_fit();
+}
+
 void StreamFramer::compact() {
     // Drop handled bytes once they make up most of the buffer, so that each byte moves at most a
     // few times.

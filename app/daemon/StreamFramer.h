@@ -27,8 +27,14 @@ public:
     bool append(const char* data, std::size_t size, const LineHandler& onLine);
     // Bytes received and not yet handed out as lines (or skipped as header).
     std::size_t pendingBytes() const { return received() - consumed_; }
+    // Whether the buffer has grown past what it keeps for ordinary lines (a large network map).
+    bool holdsLargeBuffer() const { return buffer_.capacity() > kKeptCapacity; }
+    // Gives a large buffer back, keeping whatever is pending.
+    void releaseLargeBuffer();
 
 private:
+    static constexpr std::size_t kKeptCapacity = 1024 * 1024;
+
     // The bytes received, without the padding the buffer always ends with.
     std::size_t received() const { return buffer_.size() - PaddedLine::kPadding; }
     std::string_view receivedBytes() const { return {buffer_.data(), received()}; }

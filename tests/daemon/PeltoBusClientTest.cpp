@@ -215,16 +215,19 @@ TEST_F(PeltoBusClientTest, AHeaderThatNeverEndsIsCutOffToo) {
     expectCutOffAndReconnect("HTTP/1.1 200 OK\r\n" + std::string(8192, 'h'));
 }
 
-TEST_F(PeltoBusClientTest, CarriesALargeNetworkMapLineWhole) {
+TEST_F(PeltoBusClientTest, CarriesALargeNetworkMapLineWholeAndGoesOnAfterGivingItsBuffersBack) {
     std::string peers;
-    for (int i = 0; i < 20000; ++i) {
+    for (int i = 0; i < 40000; ++i) {
         peers += (i ? "," : "") + std::string(R"({"Node":{"ID":)") + std::to_string(i) +
                  R"(,"UserID":1,"Name":"peer-)" + std::to_string(i) + R"("}})";
     }
     const std::string big = R"({"Version":"big","NetMap":{"Peers":[)" + peers + "]}}\n";
-    ASSERT_GT(big.size(), 512u * 1024);
-    daemon_.enqueue(Reply().send(kHeader + big + line("next")).hold());
-    startClient();
+    ASSERT_GT(big.size(), PeltoBusNotify::kKeptCapacity);
+    // Quiet after the map for longer than the client waits before it gives the buffers back.
+    daemon_.enqueue(Reply().send(kHeader + big).pause(200ms).send(line("next")).hold());
+    auto options = quickOptions();
+    options.quietBeforeRelease = 20ms;
+    startClient(options);
     ASSERT_TRUE(waitForEvents(3));
     EXPECT_THAT(events(), ElementsAre("connect", "notify:big", "notify:next"));
 }

@@ -55,6 +55,17 @@ TEST(StreamFramer, RefusesMoreThanTheLimitWithoutADelimiter) {
     EXPECT_FALSE(headerless.append("HTTP/1.1 200", 12, [](auto) {}));
 }
 
+TEST(StreamFramer, GivesALargeBufferBackAndKeepsWhatIsPending) {
+    StreamFramer framer(8 * 1024 * 1024);
+    const std::string large(2 * 1024 * 1024, 'x');
+    EXPECT_EQ(framed({"HTTP/1.1 200 OK\r\n\r\n", large, "\npar"}, framer).size(), 1u);
+    ASSERT_TRUE(framer.holdsLargeBuffer());
+    framer.releaseLargeBuffer();
+    EXPECT_FALSE(framer.holdsLargeBuffer());
+    EXPECT_EQ(framer.pendingBytes(), 3u);
+    EXPECT_THAT(framed({"tial\n"}, framer), ElementsAre("partial"));
+}
+
 TEST(StreamFramer, LeavesEveryLineItsPaddingInTheSameBuffer) {
     // The decoder parses each line where it lies and may read the padding past its end: the
     // sanitizer build catches a line handed out without it. Lines end a read exactly, at every
