@@ -17,7 +17,8 @@ with its Xvfb, trayer as the tray host, the real helper and the stand-in daemon:
                         new name, until the open panel's "DNS: " row shows that name (through
                         AT-SPI, as a screen reader reads it), median
   rss_after_first_10000_peer_map_mb, rss_after_10000_peer_maps_mb
-                        resident memory after the first and after the hundredth such map
+                        resident memory after the first and after the hundredth such map, once
+                        the stream has been quiet for 6 s
 
 Each figure is measured from outside, by polling the X server, so it includes a few milliseconds
 of polling; both tray figures are measured the same way.
@@ -50,6 +51,9 @@ tray = load_tool("desktop-tray")
 atspi = load_tool("desktop-atspi")
 DAEMON_SOCKET = "/var/run/tarnwickd.socket"
 MAPS = 100
+# Memory is read once the stream has been quiet long enough for the client to give the buffers
+# of a large map back (5 s).
+SETTLE_AFTER_MAP = 6.0
 
 
 def wait_until(condition, what, timeout=TIMEOUT, pause=0.002):
@@ -225,9 +229,9 @@ def map_figures(pid):
         if number <= 5:
             times.append((shown - started) * 1000.0)
         if number == 1:
-            time.sleep(1.0)
+            time.sleep(SETTLE_AFTER_MAP)
             rss_first = status_value(pid, "VmRSS")
-    time.sleep(1.0)
+    time.sleep(SETTLE_AFTER_MAP)
     rss_last = status_value(pid, "VmRSS")
     subprocess.run(["xdotool", "key", "Escape"], check=True)
     return statistics.median(times), rss_first, rss_last
