@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 namespace tw {
@@ -8,15 +9,17 @@ namespace tw {
 // Handle of a task posted with a delay. Cancelling invalidates the task; cancelling a task that
 // has already run, or cancelling twice, is harmless. Copies share the same task. Destroying the
 // handle does not cancel: owners that want that keep the handle as a member and cancel it in
-// their destructor.
+// their destructor. A queue may also give a release, run by the first cancel, that drops what
+// would otherwise still wake it when the task falls due.
 class DelayedTask {
 public:
     DelayedTask() = default;
-    explicit DelayedTask(std::shared_ptr<std::atomic<bool>> cancelled)
-        : cancelled_(std::move(cancelled)) {}
+    explicit DelayedTask(std::shared_ptr<std::atomic<bool>> cancelled,
+                         std::function<void()> release = {})
+        : cancelled_(std::move(cancelled)), release_(std::move(release)) {}
 
     void cancel() {
-        if (cancelled_) cancelled_->store(true);
+        if (cancelled_ && !cancelled_->exchange(true) && release_) release_();
     }
     bool isCancelled() const { return cancelled_ && cancelled_->load(); }
 
@@ -27,6 +30,7 @@ public:
 
 private:
     std::shared_ptr<std::atomic<bool>> cancelled_;
+    std::function<void()> release_;
 };
 
 }  // namespace tw

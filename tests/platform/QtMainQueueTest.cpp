@@ -40,5 +40,28 @@ TEST(QtMainQueueTest, RunsPostsInOrderAndDelayedTasksWhenDueOnItsOwnThread) {
     EXPECT_THAT(onQueue, ElementsAre(true, true, true, true));
 }
 
+// A timer left running for a cancelled task would still wake the thread when it fell due.
+TEST(QtMainQueueTest, KeepsNoTimerRunningForACancelledOrFiredTask) {
+    QtMainQueue queue;
+    int ran = 0;
+    auto hourLater = queue.postDelayed(3600, [&] { ++ran; });
+    DelayedTask soon;
+    soon = queue.postDelayed(0.01, [&] {
+        ++ran;
+        soon.cancel();  // as an owned timer does when its task starts it again
+    });
+    ASSERT_TRUE(waitUntil([&] { return queue.pendingTimers() == 2; }));
+    hourLater.cancel();
+    EXPECT_EQ(queue.pendingTimers(), 1u);
+    ASSERT_TRUE(waitUntil([&] { return ran == 1; }));
+    EXPECT_EQ(queue.pendingTimers(), 0u);
+
+    auto beforeStart = queue.postDelayed(0.01, [&] { ++ran; });
+    beforeStart.cancel();  // before the queue has started its timer
+    waitUntil([] { return false; }, std::chrono::milliseconds(50));
+    EXPECT_EQ(ran, 1);
+    EXPECT_EQ(queue.pendingTimers(), 0u);
+}
+
 }  // namespace
 }  // namespace tw

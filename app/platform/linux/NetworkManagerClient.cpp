@@ -43,7 +43,12 @@ NetworkManagerClient::NetworkManagerClient(QDBusConnection bus, Listener listene
       settings_(bus),
       connections_(bus),
       manager_(bus),
-      actives_(bus) {}
+      actives_(bus),
+      verdictTimer_(this) {
+    verdictTimer_.setSingleShot(true);
+    verdictTimer_.setInterval(std::chrono::seconds(kStartVerdictSeconds));
+    connect(&verdictTimer_, &QTimer::timeout, this, [this] { settle(std::nullopt); });
+}
 
 template <typename Reply, typename Handle>
 void NetworkManagerClient::whenDone(const Reply& call, Handle handle) {
@@ -331,11 +336,8 @@ void NetworkManagerClient::announceUnlessHeld(const QString& uuid) {
 void NetworkManagerClient::activate(const QString& uuid, Done verdict) {
     // One start at a time: a start still open here lets the status tell from now on.
     settle(std::nullopt);
-    const auto serial = ++startSerial_;
-    start_ = Start{uuid, {}, std::move(verdict), serial};
-    QTimer::singleShot(std::chrono::seconds(kStartVerdictSeconds), this, [this, serial] {
-        if (start_ && start_->serial == serial) settle(std::nullopt);
-    });
+    start_ = Start{uuid, {}, std::move(verdict)};
+    verdictTimer_.start();
     withProfilePath(uuid, [this, uuid](auto profilePath) {
         if (!start_ || start_->uuid != uuid) return;
         if (!profilePath) {
@@ -361,6 +363,7 @@ void NetworkManagerClient::activate(const QString& uuid, Done verdict) {
 }
 
 void NetworkManagerClient::settle(std::optional<VpnError> outcome) {
+    verdictTimer_.stop();
     if (!start_) return;
     const auto finished = std::exchange(start_, std::nullopt);
     if (finished->verdict) finished->verdict(outcome);

@@ -4,7 +4,7 @@
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QObject>
-#include <cstdint>
+#include <QTimer>
 #include <expected>
 #include <functional>
 #include <map>
@@ -86,7 +86,6 @@ private:
         QString uuid;
         QString path;  // empty until NetworkManager has answered
         Done verdict;
-        std::uint64_t serial = 0;
     };
 
     template <typename Reply, typename Handle>
@@ -114,7 +113,9 @@ private:
     std::map<QString, int> published_;          // uuid → raw status last published
     std::map<QString, NmProfile> knownProfiles_;  // path → VPN profile, as the signals told
     std::optional<Start> start_;
-    std::uint64_t startSerial_ = 0;
+    // A child, so that it moves to the client's thread with it. Stopped once the start is
+    // settled, so that a thread at rest is not woken for nothing.
+    QTimer verdictTimer_;
     bool heldAnnouncement_ = false;
 };
 

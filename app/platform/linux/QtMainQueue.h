@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <cstddef>
 
 #include "base/MainQueue.h"
 
@@ -16,6 +17,9 @@ public:
     void post(Task task) override;
     DelayedTask postDelayed(double seconds, Task task) override;
     bool isCurrent() const override;
+
+    // Delayed tasks whose timers still run: each one wakes the thread when it falls due.
+    std::size_t pendingTimers() const;
 
 private:
     QObject context_;
