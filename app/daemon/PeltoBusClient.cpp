@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "base/AppLogger.h"
+#include "base/FreedMemory.h"
 #include "base/MainQueue.h"
 #include "base/UnixSocket.h"
 #include "base/Utf8.h"
@@ -150,6 +151,8 @@ void PeltoBusClient::releaseLargeBuffersWhenQuiet(int fd) {
     if (::poll(&readable, 1, static_cast<int>(options_.quietBeforeRelease.count())) != 0) return;
     framer_.releaseLargeBuffer();
     PeltoBusNotify::releaseDecoderBuffers();
+    // The records of the maps were allocated here and released on the main queue.
+    giveFreedMemoryBack();
 }
 
 bool PeltoBusClient::processData(const char* data, std::size_t size) {
