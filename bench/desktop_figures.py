@@ -20,13 +20,18 @@ with its Xvfb, trayer as the tray host, the real helper and the stand-in daemon:
                         resident memory after the first and after the hundredth such map, once
                         the stream has been quiet for 6 s
 
-Each figure is measured from outside, by polling the X server, so it includes a few milliseconds
-of polling; both tray figures are measured the same way.
+Each figure is measured from outside, on one connection to the X server that hears what happens
+at once: a launch until the tray host reparents the icon's window into itself, a click (through
+XTest) until the panel's window maps. No process is spawned or polled meanwhile, so the figures
+are the programs' own, and each is measured exactly as its floor.
 
   desktop-sandbox --build BUILD -- bench/desktop_figures.py [LAUNCHES] [CLICKS] [IDLE_SECONDS]"""
 
+import ctypes
+import ctypes.util
 import importlib.machinery
 import os
+import select
 import shutil
 import signal
 import socket
@@ -65,11 +70,97 @@ def wait_until(condition, what, timeout=TIMEOUT, pause=0.002):
     return time.monotonic()
 
 
+class XServer:
+    """One connection to the X server that clicks through XTest and hears top-level windows map
+    and unmap: nothing is spawned or polled between a click and the panel's appearance, so the
+    figure is the application's (and the toolkit's) own time."""
+
+    UNMAP_NOTIFY, MAP_NOTIFY, REPARENT_NOTIFY = 18, 19, 21
+    SUBSTRUCTURE_NOTIFY_MASK = 1 << 19
+    ESCAPE_KEYSYM = 0xFF1B
+
+    def __init__(self):
+        x11 = ctypes.CDLL(ctypes.util.find_library("X11"))
+        xtst = ctypes.CDLL(ctypes.util.find_library("Xtst"))
+        pointer, window, number = ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int
+        x11.XOpenDisplay.restype, x11.XOpenDisplay.argtypes = pointer, [ctypes.c_char_p]
+        x11.XDefaultRootWindow.restype, x11.XDefaultRootWindow.argtypes = window, [pointer]
+        x11.XSelectInput.argtypes = [pointer, window, ctypes.c_long]
+        x11.XKeysymToKeycode.restype = ctypes.c_ubyte
+        x11.XKeysymToKeycode.argtypes = [pointer, ctypes.c_ulong]
+        x11.XConnectionNumber.argtypes = [pointer]
+        for name in ("XFlush", "XPending", "XCloseDisplay"):
+            getattr(x11, name).argtypes = [pointer]
+        x11.XSync.argtypes = [pointer, number]
+        x11.XNextEvent.argtypes = [pointer, pointer]
+        xtst.XTestFakeMotionEvent.argtypes = [pointer, number, number, number, ctypes.c_ulong]
+        for name in ("XTestFakeButtonEvent", "XTestFakeKeyEvent"):
+            getattr(xtst, name).argtypes = [pointer, ctypes.c_uint, number, ctypes.c_ulong]
+        self.x11, self.xtst = x11, xtst
+        self.display = x11.XOpenDisplay(None)
+        if not self.display:
+            raise SystemExit("desktop_figures: cannot open the X display")
+        self.root = x11.XDefaultRootWindow(self.display)
+        x11.XSelectInput(self.display, self.root, self.SUBSTRUCTURE_NOTIFY_MASK)
+        self.escape = x11.XKeysymToKeycode(self.display, self.ESCAPE_KEYSYM)
+        self.event = (ctypes.c_long * 24)()  # an XEvent
+
+    def close(self):
+        self.x11.XCloseDisplay(self.display)
+
+    def point_at(self, x, y):
+        self.xtst.XTestFakeMotionEvent(self.display, -1, x, y, 0)
+        self.settle()
+
+    def settle(self):
+        """Lets whatever is under way finish and forgets the windows it mapped. Clicks stay well
+        apart: two within the double-click interval would be a double click."""
+        time.sleep(1.0)
+        self.x11.XSync(self.display, 0)
+        while self.x11.XPending(self.display):
+            self.x11.XNextEvent(self.display, ctypes.byref(self.event))
+
+    def click(self):
+        started = time.monotonic()
+        self.xtst.XTestFakeButtonEvent(self.display, 1, 1, 0)
+        self.xtst.XTestFakeButtonEvent(self.display, 1, 0, 0)
+        self.x11.XFlush(self.display)
+        return started
+
+    def press_escape(self):
+        self.xtst.XTestFakeKeyEvent(self.display, self.escape, 1, 0)
+        self.xtst.XTestFakeKeyEvent(self.display, self.escape, 0, 0)
+        self.x11.XFlush(self.display)
+
+    def wait_for(self, kind, what, timeout=5.0):
+        """The time a top-level window of any client mapped, unmapped, or was reparented out of
+        the root (as a tray host embeds an icon), and the window."""
+        deadline = time.monotonic() + timeout
+        connection = self.x11.XConnectionNumber(self.display)
+        while True:
+            while self.x11.XPending(self.display):
+                self.x11.XNextEvent(self.display, ctypes.byref(self.event))
+                # XMapEvent, XUnmapEvent and XReparentEvent: the window at [5], the new parent at [6]
+                if self.event[0] & 0xFFFFFFFF != kind:
+                    continue
+                if kind != self.REPARENT_NOTIFY or self.event[6] != self.root:
+                    return time.monotonic(), self.event[5]
+            left = deadline - time.monotonic()
+            if left <= 0:
+                raise SystemExit("desktop_figures: still not true after %.0f s: %s" % (timeout, what))
+            select.select([connection], [], [], left)
+
+
 def launch_until_in_tray(command):
-    """Milliseconds from the launch until the tray holds an icon, and the process."""
+    """Milliseconds from the launch until the tray host embeds the icon, and the process."""
+    server = XServer()
     started = time.monotonic()
     process = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    in_tray = wait_until(lambda: len(tray.icons()) >= 1, "an icon in the tray")
+    try:
+        in_tray, _ = server.wait_for(XServer.REPARENT_NOTIFY, "the tray embeds an icon", TIMEOUT)
+    finally:
+        server.close()
+    wait_until(lambda: len(tray.icons()) >= 1, "an icon in the tray")
     return (in_tray - started) * 1000.0, process
 
 
@@ -88,10 +179,18 @@ def median_launch_ms(command, launches):
     return statistics.median(times)
 
 
+def visible_windows(*criteria):
+    found = subprocess.run(["xdotool", "search", "--onlyvisible"] + list(criteria),
+                           capture_output=True, text=True)
+    return {int(window) for window in found.stdout.split()}
+
+
+def panel_windows():
+    return visible_windows("--name", "^Tarnwick$")
+
+
 def panel_open():
-    found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Tarnwick$"],
-                           capture_output=True)
-    return found.returncode == 0
+    return bool(panel_windows())
 
 
 def click_icon():
@@ -102,21 +201,27 @@ def click_icon():
     return started
 
 
-def visible_windows(pid):
-    found = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(pid)],
-                           capture_output=True, text=True)
-    return len(found.stdout.split())
-
-
-def median_panel_open_ms(clicks, is_open=panel_open):
-    times = []
-    for _ in range(clicks):
-        started = click_icon()
-        shown = wait_until(is_open, "the panel shows", timeout=5.0, pause=0.001)
-        times.append((shown - started) * 1000.0)
-        subprocess.run(["xdotool", "key", "Escape"], check=True)
-        wait_until(lambda: not is_open(), "the panel closes", timeout=5.0, pause=0.01)
-        time.sleep(0.3)
+def median_panel_open_ms(clicks, shown_panel):
+    """A click on the icon until the panel's window maps; `shown_panel` gives the windows of the
+    panel on the screen."""
+    server = XServer()
+    try:
+        x, y, width, height = tray.icons()[0]
+        server.point_at(x + width // 2, y + height // 2)
+        times = []
+        for _ in range(clicks):
+            started = server.click()
+            shown, window = server.wait_for(XServer.MAP_NOTIFY, "a window maps after the click")
+            wait_until(shown_panel, "the panel shows", timeout=5.0)
+            if window not in shown_panel():
+                raise SystemExit("desktop_figures: another window than the panel mapped first")
+            times.append((shown - started) * 1000.0)
+            server.press_escape()
+            server.wait_for(XServer.UNMAP_NOTIFY, "a window unmaps after Escape")
+            wait_until(lambda: not shown_panel(), "the panel closes", timeout=5.0, pause=0.01)
+            server.settle()
+    finally:
+        server.close()
     return statistics.median(times)
 
 
@@ -249,8 +354,9 @@ def main(argv):
     _, probe = launch_until_in_tray(probe_program)
     try:
         time.sleep(1.0)
-        icon_only = visible_windows(probe.pid)
-        hello_panel = median_panel_open_ms(clicks, lambda: visible_windows(probe.pid) > icon_only)
+        icon_only = visible_windows("--pid", str(probe.pid))
+        hello_panel = median_panel_open_ms(
+            clicks, lambda: visible_windows("--pid", str(probe.pid)) - icon_only)
     finally:
         end(probe)
     startup = median_launch_ms(app_program, launches)
@@ -259,7 +365,7 @@ def main(argv):
     try:
         log_in_and_connect()
         time.sleep(1.0)
-        panel = median_panel_open_ms(clicks)
+        panel = median_panel_open_ms(clicks, panel_windows)
         time.sleep(2.0)  # whatever the last close started settles
         rss_kib = status_value(app.pid, "VmRSS")
         before = context_switches(app.pid)
