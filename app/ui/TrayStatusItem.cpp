@@ -42,12 +42,14 @@ void TrayStatusItem::setupMenuBar() {
         togglePopover();
         if (panel_->isVisible() && didShowFromTray) didShowFromTray();
     });
-    panel_ = std::make_unique<PanelWindow>(model_);
-    // Themes the panel and applies the icon in the colour that goes with it.
-    applyTheme();
     subscription_ = model_->subscribe([this](const MenuPanel& panel) { tray_->setToolTip(toolTipFor(panel)); });
     tray_->setToolTip(toolTipFor(model_->panel()));
+    updateStatusItemIcon();
+    // The icon goes to the tray before the panel is built: the tray host embeds it meanwhile, and
+    // nothing can open the panel before this task is over.
     tray_->show();
+    panel_ = std::make_unique<PanelWindow>(model_);
+    themePanel();
     if (!hasTray()) showWindow();
 }
 
@@ -99,9 +101,14 @@ QRect TrayStatusItem::anchor() const {
     return icon.isValid() && !icon.isEmpty() ? icon : QRect(QCursor::pos(), QSize(1, 1));
 }
 
+// The icon in the colour that goes with the theme, too.
 void TrayStatusItem::applyTheme() {
-    if (panel_) panel_->setTheme(PanelTheme::make(colorScheme_.prefersDark(), QApplication::font()));
+    themePanel();
     updateStatusItemIcon();
+}
+
+void TrayStatusItem::themePanel() {
+    if (panel_) panel_->setTheme(PanelTheme::make(colorScheme_.prefersDark(), QApplication::font()));
 }
 
 QString TrayStatusItem::toolTipFor(const MenuPanel& panel) {

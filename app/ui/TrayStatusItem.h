@@ -50,6 +50,7 @@ private:
     bool hasTray() const;
     QRect anchor() const;
     void applyTheme();
+    void themePanel();
 
     const std::shared_ptr<MenuPanelModel> model_;
     const std::shared_ptr<AppLogger> logger_;
