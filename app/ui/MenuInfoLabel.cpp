@@ -47,6 +47,8 @@ void MenuInfoLabel::apply() {
     setAccessibleName(QString::fromStdString(row_.text));
     elide();
     updateGeometry();
+    // QLabel repaints only its text on a change; the dot sits in the margin beside it.
+    update();
 }
 
 void MenuInfoLabel::elide() {

@@ -81,6 +81,32 @@ TEST_F(PanelWindowTest, AnOpenPanelWhoseRowsChangeFitsItsNewRows) {
     EXPECT_GE(panel_->height(), last->mapTo(panel_.get(), QPoint(0, last->height())).y());
 }
 
+// Records what of a widget is repainted.
+class PaintedArea : public QObject {
+public:
+    explicit PaintedArea(QWidget& widget) { widget.installEventFilter(this); }
+    QRegion region;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) region += static_cast<QPaintEvent*>(event)->region();
+        return false;
+    }
+};
+
+TEST_F(PanelWindowTest, AStatusChangeRepaintsItsDotBesideTheText) {
+    open("connected");
+    QWidget* status = panel_->rows().widgetFor(MenuRowId::status);
+    ASSERT_NE(qobject_cast<MenuInfoLabel*>(status), nullptr);
+    PaintedArea painted(*status);
+    const PreviewState disconnected = PreviewState::named("disconnected");
+    model_->setPanel(MenuContentBuilder::build(disconnected.inputs, disconnected.view));
+    ASSERT_EQ(panel_->rows().widgetFor(MenuRowId::status), status);
+    QApplication::processEvents();
+    // The dot sits in the label's margin, left of its text.
+    EXPECT_TRUE(painted.region.contains(QRect(0, 0, status->contentsRect().left(), status->height())));
+}
+
 TEST_F(PanelWindowTest, HoveringHighlightsTheRowAndLeavingClearsIt) {
     open("connected");
     MenuRowButton& disconnect = button(MenuRowId::connect);
