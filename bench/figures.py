@@ -61,6 +61,10 @@ def main(line_path, repetitions, results_paths):
     latency = runs["StreamNetworkMapLatency/10000/manual_time"]
 
     print(f"also: decode_and_release_mb_per_s: {line_mb / seconds(release, 'cpu_time'):.0f}")
+    # The most any decoder could reach on the DOM, and on the On-Demand front: the reads alone.
+    for name, run in (("dom", "DomParseAndRead"), ("ondemand", "OnDemandRead")):
+        floor_mb_s = line_mb / seconds(runs[f"{run}/10000/real_time"], "cpu_time")
+        print(f"also: {name}_read_floor_vs_parse: {floor_mb_s / parse_mb_s:.2f}")
     print(f"also: bare_exchange_from_pool_per_s: {pooled_per_s:.0f}")
     figures = [
         ("netmap_10000_line_mb", f"{line_mb:.2f}"),
