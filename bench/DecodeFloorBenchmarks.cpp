@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/daemon/PaddedLine.h"
+#include "app/daemon/OwnedLine.h"
 #include "bench/NetworkMapGenerator.h"
 
 // How fast any decoder of a network map could be on this parser: the parse, then one read of
@@ -24,8 +24,6 @@ namespace dom = simdjson::dom;
 namespace ondemand = simdjson::ondemand;
 
 using Pool = std::vector<std::string_view>;
-
-std::string paddedCopy(const std::string& line) { return line + std::string(PaddedLine::kPadding, '\0'); }
 
 enum class Kind { ignored, text, number, list };
 
@@ -136,7 +134,7 @@ void report(benchmark::State& state, const std::string& line) {
 
 void DomParseAndRead(benchmark::State& state) {
     const auto& line = NetworkMapGenerator::standardLine(static_cast<std::size_t>(state.range(0)));
-    const auto buffer = paddedCopy(line);
+    const auto buffer = OwnedLine::copyOf(line).buffer;
     dom::parser parser;
     Pool pool;
     for (auto _ : state) {
@@ -155,7 +153,7 @@ BENCHMARK(DomParseAndRead)->Arg(10000)->UseRealTime();
 
 void OnDemandRead(benchmark::State& state) {
     const auto& line = NetworkMapGenerator::standardLine(static_cast<std::size_t>(state.range(0)));
-    const auto buffer = paddedCopy(line);
+    const auto buffer = OwnedLine::copyOf(line).buffer;
     const simdjson::padded_string_view text(buffer.data(), line.size(), buffer.size());
     ondemand::parser parser;
     Pool pool;

@@ -15,7 +15,8 @@ namespace {
 
 constexpr std::string_view kCategory = "State";
 
-std::string joined(const std::vector<std::string>& items) {
+template <class Texts>
+std::string joined(const Texts& items) {
     std::string text;
     for (const auto& item : items) {
         if (!text.empty()) text += ',';
@@ -117,7 +118,7 @@ void AppViewState::applySelfNode(LoginViewState& copy, const NetworkMap& map, co
     copy.userName = profile->second.displayName.value_or(copy.email);
 }
 
-void AppViewState::applyJail(LoginViewState& copy, bool jailed, const std::optional<std::string>& reason) {
+void AppViewState::applyJail(LoginViewState& copy, bool jailed, std::optional<std::string_view> reason) {
     if (!jailed) {
         copy.jailedReason.reset();
         return;

@@ -113,7 +113,7 @@ private:
 
     void updateState(const PeltoBusNotify& notify);
     void applySelfNode(LoginViewState& copy, const NetworkMap& map, const Node& node) const;
-    static void applyJail(LoginViewState& copy, bool jailed, const std::optional<std::string>& reason);
+    static void applyJail(LoginViewState& copy, bool jailed, std::optional<std::string_view> reason);
     void publishLogin(const LoginViewState& copy, bool connectOnLogin);
     void notifyJailTransition(const LoginViewState& from, const LoginViewState& to);
     void pollStep(std::shared_ptr<int> attempts);

@@ -157,7 +157,7 @@ void PeltoBusClient::releaseLargeBuffersWhenQuiet(int fd) {
 
 bool PeltoBusClient::processData(const char* data, std::size_t size) {
     return framer_.append(data, size, [this](PaddedLine line) {
-        auto notify = PeltoBusNotify::decode(line);
+        auto notify = PeltoBusNotify::decode(framer_.takeLine(line));
         if (!notify) return;
         post([notify = std::move(*notify)](PeltoBusClientDelegate& delegate) {
             delegate.peltoBusDidReceiveNotify(notify);

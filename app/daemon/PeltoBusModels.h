@@ -2,13 +2,16 @@
 
 #include <cstdint>
 #include <expected>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "app/daemon/PaddedLine.h"
+#include "app/daemon/KeptBuffers.h"
+#include "app/daemon/OwnedLine.h"
+#include "app/daemon/TextList.h"
 
 namespace tw {
 
@@ -16,6 +19,13 @@ namespace tw {
 // (a member of the wrong type is simply absent); profiles and stream notifications are decoded
 // strictly (a required member missing, null or mistyped, or an optional member present with the
 // wrong type, fails the whole record).
+//
+// The texts and lists of a stream notification are views into buffers the notification keeps: the
+// line it was decoded from, and pools for the lists and for the few texts that carried escapes. A
+// network map of 10,000 peers so decodes without allocating a string. A NetworkMap keeps the
+// buffers too, so a map taken out of its notification stays whole; a smaller record taken out on
+// its own is valid while its notification or map lives. Records made by hand view what their maker
+// keeps (string literals, most often).
 
 struct JsonDecodeError {
     std::string description;  // what was wrong and where, e.g. `profiles[1].id: expected a string`
@@ -70,21 +80,21 @@ enum class PeltoBusState { noState = 0, needsLogin = 1, stopped = 2, starting = 
 std::string_view name(PeltoBusState state);
 
 struct UserProfile {
-    std::optional<std::string> loginName;
-    std::optional<std::string> displayName;
-    std::optional<std::string> profileUrl;
+    std::optional<std::string_view> loginName;
+    std::optional<std::string_view> displayName;
+    std::optional<std::string_view> profileUrl;
     bool operator==(const UserProfile&) const = default;
 };
 
 struct Node {
     std::int64_t id = 0;
-    std::optional<std::string> name;
-    std::optional<std::vector<std::string>> addresses;
-    std::optional<std::string> key;
-    std::optional<std::vector<std::string>> allowedIPs;
-    std::optional<std::vector<std::string>> endpoints;
-    std::optional<std::string> nodeKey;
-    std::optional<std::string> os;
+    std::optional<std::string_view> name;
+    std::optional<TextList> addresses;
+    std::optional<std::string_view> key;
+    std::optional<TextList> allowedIPs;
+    std::optional<TextList> endpoints;
+    std::optional<std::string_view> nodeKey;
+    std::optional<std::string_view> os;
     std::int64_t userID = 0;
     bool operator==(const Node&) const = default;
 };
@@ -96,29 +106,32 @@ struct NodeView {
 
 struct NetworkMap {
     std::optional<NodeView> selfNode;
-    std::optional<std::string> nodeKey;
-    std::optional<std::string> privateWgKey;
+    std::optional<std::string_view> nodeKey;
+    std::optional<std::string_view> privateWgKey;
     std::optional<std::vector<NodeView>> peers;
-    std::optional<std::string> dnsName;
-    std::optional<std::map<std::string, UserProfile>> userProfiles;
+    std::optional<std::string_view> dnsName;
+    std::optional<std::map<std::string_view, UserProfile, std::less<>>> userProfiles;
+    KeptBuffers buffers;
     bool operator==(const NetworkMap&) const = default;
 };
 
 struct PeltoBusNotify {
-    std::optional<std::string> version;
-    std::optional<std::string> errMessage;
+    std::optional<std::string_view> version;
+    std::optional<std::string_view> errMessage;
     std::optional<PeltoBusState> state;
     std::optional<NetworkMap> netMap;
-    std::optional<std::string> interactiveLoginUrl;
+    std::optional<std::string_view> interactiveLoginUrl;
     std::optional<bool> jailed;
-    std::optional<std::string> jailReason;
+    std::optional<std::string_view> jailReason;
+    KeptBuffers buffers;
 
     bool operator==(const PeltoBusNotify&) const = default;
 
-    // Decodes one line of the event stream. Trailing JSON whitespace (a CR before the LF) is fine.
+    // Decodes one line of the event stream, keeping a copy of it. Trailing JSON whitespace (a CR
+    // before the LF) is fine.
     static std::expected<PeltoBusNotify, JsonDecodeError> decode(std::string_view line);
-    // The same, parsing the line in place.
-    static std::expected<PeltoBusNotify, JsonDecodeError> decode(PaddedLine line);
+    // The same, keeping the line's own buffer.
+    static std::expected<PeltoBusNotify, JsonDecodeError> decode(OwnedLine line);
 
     // The decoder keeps, on each thread, the buffers of the largest text it parsed there (several
     // times its size) for the next one. Whether they are past what ordinary lines need; and

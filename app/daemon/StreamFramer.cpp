@@ -1,12 +1,14 @@
 #include "app/daemon/StreamFramer.h"
 
 #include <cstring>
+#include <utility>
 
 #include "app/daemon/LocalAPIResponse.h"
 
 namespace tw {
 
-StreamFramer::StreamFramer(std::size_t maxPendingBytes) : maxPendingBytes_(maxPendingBytes) {
+StreamFramer::StreamFramer(std::size_t maxPendingBytes, std::size_t handOverSize)
+    : maxPendingBytes_(maxPendingBytes), handOverSize_(handOverSize) {
     reset();
 }
 
@@ -49,6 +51,16 @@ void StreamFramer::splitLines(const LineHandler& onLine) {
         if (!line.empty()) onLine(PaddedLine{line});
     }
     scanned_ = received();
+}
+
+OwnedLine StreamFramer::takeLine(PaddedLine line) {
+    if (line.text.size() < handOverSize_) return OwnedLine::copyOf(line.text);
+    const auto offset = static_cast<std::size_t>(line.text.data() - buffer_.data());
+    // splitLines has moved past the line already: what follows it starts at consumed_.
+    OwnedLine taken{std::exchange(buffer_, buffer_.substr(consumed_)), offset, line.text.size()};
+    scanned_ -= consumed_;
+    consumed_ = 0;
+    return taken;
 }
 
 void StreamFramer::releaseLargeBuffer() {

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/daemon/OwnedLine.h"
 #include "app/daemon/PaddedLine.h"
 
 namespace tw {
@@ -18,13 +19,17 @@ class StreamFramer {
 public:
     using LineHandler = std::function<void(PaddedLine line)>;
 
-    explicit StreamFramer(std::size_t maxPendingBytes);
+    // Lines of `handOverSize` bytes or more are handed over in the buffer (see takeLine).
+    explicit StreamFramer(std::size_t maxPendingBytes, std::size_t handOverSize = 64 * 1024);
 
     // Starts a new connection: the next bytes begin with a response header.
     void reset();
     // Feeds one read's bytes, calling `onLine` for every complete non-empty line. Returns false
     // once more than the limit is pending without a delimiter; the connection is then unusable.
     bool append(const char* data, std::size_t size, const LineHandler& onLine);
+    // Takes the line just handed to `onLine`, from within `onLine`: a small line is copied; a
+    // large one takes the whole buffer it lies in, and the framer keeps only the bytes after it.
+    OwnedLine takeLine(PaddedLine line);
     // Bytes received and not yet handed out as lines (or skipped as header).
     std::size_t pendingBytes() const { return received() - consumed_; }
     // Whether the buffer has grown past what it keeps for ordinary lines (a large network map).
@@ -43,6 +48,7 @@ private:
     void compact();
 
     const std::size_t maxPendingBytes_;
+    const std::size_t handOverSize_;
     std::string buffer_;  // the bytes received, then PaddedLine::kPadding zero bytes
     std::size_t consumed_ = 0;  // bytes at the front of buffer_ already handled
     std::size_t scanned_ = 0;   // bytes of buffer_ already searched for the next delimiter

@@ -29,12 +29,13 @@ PeltoBusNotify stateNotify(PeltoBusState state) {
     return notify;
 }
 
-PeltoBusNotify mapNotify(std::optional<std::string> name = "laptop", std::int64_t userID = 7,
+PeltoBusNotify mapNotify(std::optional<std::string_view> name = "laptop", std::int64_t userID = 7,
                          std::optional<UserProfile> profile = UserProfile{"ann@example.com", "Ann", {}}) {
     Node node;
     node.id = 42;
-    node.name = std::move(name);
-    node.addresses = {{"100.64.0.1", "fd42::1"}};
+    static constexpr std::string_view kAddresses[] = {"100.64.0.1", "fd42::1"};
+    node.name = name;
+    node.addresses = TextList(kAddresses);
     node.userID = userID;
     NetworkMap map;
     map.selfNode = NodeView{node};

@@ -30,7 +30,7 @@ public:
         events.push_back(error ? "disconnect:" + *error : "disconnect");
     }
     void peltoBusDidReceiveNotify(const PeltoBusNotify& notify) override {
-        events.push_back("notify:" + (notify.version ? *notify.version : std::string("-")));
+        events.push_back("notify:" + std::string(notify.version.value_or("-")));
     }
     std::vector<std::string> events;
 };

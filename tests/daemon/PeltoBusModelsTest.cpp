@@ -269,19 +269,16 @@ TEST(PeltoBusNotifyDecode, DecodesAFullNotification) {
         }
     })"
                                           "\r");
-    const Node self{1,
-                    "lap.tw.net.",
-                    {{"100.64.0.1/32"}},
-                    "nodekey:aa",
-                    {{"100.64.0.1/32"}},
-                    std::vector<std::string>{},
-                    "nodekey:aa",
-                    "linux",
+    static constexpr std::string_view kSelfAddresses[] = {"100.64.0.1/32"};
+    static constexpr std::string_view kDeskAddresses[] = {"100.64.0.2/32", "fd42::2/128"};
+    static constexpr std::string_view kDeskEndpoints[] = {"192.0.2.1:41641"};
+    const Node self{1,         "lap.tw.net.", TextList(kSelfAddresses), "nodekey:aa",
+                    TextList(kSelfAddresses), TextList(), "nodekey:aa",           "linux",
                     10};
     Node desk = node(2, 10);
     desk.name = "desk.tw.net.";
-    desk.addresses = {{"100.64.0.2/32", "fd42::2/128"}};
-    desk.endpoints = {{"192.0.2.1:41641"}};
+    desk.addresses = TextList(kDeskAddresses);
+    desk.endpoints = TextList(kDeskEndpoints);
     desk.os = "windows";
     const PeltoBusNotify expected{
         .version = "1.60.0",
@@ -295,12 +292,49 @@ TEST(PeltoBusNotifyDecode, DecodesAFullNotification) {
                              .userProfiles = {{
                                  {"10", {"ann@example.com", "Ann", "https://pic/ann"}},
                                  {"11", {"bob@example.com", std::nullopt, std::nullopt}},
-                             }}},
+                             }},
+                             .buffers = {}},
         .interactiveLoginUrl = "https://login.example/a",
         .jailed = false,
         .jailReason = "",
+        .buffers = {},
     };
     EXPECT_EQ(decoded, expected);
+}
+
+TEST(PeltoBusNotifyDecode, RefusesEveryLineThatIsNotValidJsonEvenWhereItIsNotRead) {
+    for (const std::string_view line : {
+             R"({"Extra":tru})", R"({"Extra":[1 2]})", R"({"Extra":{"a" 1}})", R"({"Extra":01})",
+             R"({"Extra":nul})", R"({"Extra":"\q"})", R"({"Extra":{"\q":1}})", R"({"Version":"\x"})",
+             R"({"Version":"1","Version":tru})", R"({"NetMap":{"Peers":[{"Extra":-}]}})",
+             R"({"Version":"1"} x)", R"({}})", R"({"Version":"1")", R"({"Version":"1",})", ""}) {
+        EXPECT_THAT(notifyFailure(line), testing::StartsWith("not valid JSON: ")) << line;
+    }
+}
+
+TEST(PeltoBusNotifyDecode, UnescapesTextsAndNamesThatCarryEscapes) {
+    const auto decoded = notify(R"({"\u0056ersion":"a\"b\u00e9","NetMap":{"Peers":[{"Node":{)"
+                                R"("ID":1,"UserID":1,"Name":"x\ny","Addresses":["a\/b"]}}],)"
+                                R"("UserProfiles":{"k\u0041":{"LoginName":"x"}}}})");
+    EXPECT_EQ(decoded.version, "a\"b\u00e9");
+    const auto& node = decoded.netMap->peers->at(0).node;
+    EXPECT_EQ(node->name, "x\ny");
+    EXPECT_THAT(*node->addresses, testing::ElementsAre("a/b"));
+    EXPECT_EQ(decoded.netMap->userProfiles->count("kA"), 1u);
+}
+
+TEST(PeltoBusNotifyDecode, AMapKeepsItsTextsAfterItsLineAndNotificationAreGone) {
+    NetworkMap map;
+    {
+        std::string line = R"({"NetMap":{"DNSName":"self.","Peers":[{"Node":{"ID":1,"UserID":2,)"
+                           R"("Name":"peer","Addresses":["100.64.0.2/32"]}}]}})";
+        map = notify(line).netMap.value();
+        line.assign(line.size(), 'x');
+    }
+    EXPECT_EQ(map.dnsName, "self.");
+    const auto& node = map.peers->at(0).node;
+    EXPECT_EQ(node->name, "peer");
+    EXPECT_THAT(*node->addresses, testing::ElementsAre("100.64.0.2/32"));
 }
 
 // Network map records.
@@ -319,7 +353,8 @@ TEST(NetworkMapDecode, KeysUserProfilesByMemberName) {
     const auto profiles =
         notify(R"({"NetMap":{"UserProfiles":{"ann":{"DisplayName":"Ann"}}}})").netMap->userProfiles;
     EXPECT_EQ(profiles,
-              (std::map<std::string, UserProfile>{{"ann", {std::nullopt, "Ann", std::nullopt}}}));
+              (std::map<std::string_view, UserProfile, std::less<>>{
+                  {"ann", {std::nullopt, "Ann", std::nullopt}}}));
 }
 
 TEST(NetworkMapDecode, NamesTheUserProfileMemberThatIsWrong) {
@@ -345,6 +380,13 @@ TEST(NodeDecode, TakesIdsOnlyAsSigned64BitIntegers) {
               "NetMap.Peers[0].Node.ID: expected an integer, got a floating-point number");
     EXPECT_EQ(notifyFailure(nodeLine(R"("ID":"4","UserID":1)")),
               "NetMap.Peers[0].Node.ID: expected an integer, got a string");
+}
+
+TEST(NodeDecode, TakesAnEmptyListAsPresentAndEmpty) {
+    const auto decoded = notify(nodeLine(R"("ID":1,"UserID":1,"Addresses":[],"Endpoints":["e"])"));
+    const auto& node = decoded.netMap->peers->at(0).node;
+    EXPECT_EQ(node->addresses, TextList());
+    EXPECT_THAT(*node->endpoints, testing::ElementsAre("e"));
 }
 
 TEST(NodeDecode, FailsWhenAListHoldsANonString) {

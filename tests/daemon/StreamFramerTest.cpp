@@ -31,6 +31,24 @@ TEST(StreamFramer, YieldsTheSameLinesWhereverTheReadsSplitTheStream) {
     }
 }
 
+TEST(StreamFramer, HandsOverALongLineInItsBufferAndFramesWhatFollowsAsBefore) {
+    // From three bytes on a taken line keeps the buffer it lies in, padding included, and the
+    // framer goes on with a copy of the bytes after it; shorter lines are copied.
+    for (std::size_t split = 0; split <= kStream.size(); ++split) {
+        StreamFramer framer(1024, 3);
+        std::vector<std::string> taken;
+        for (const auto chunk : {kStream.substr(0, split), kStream.substr(split)}) {
+            framer.append(chunk.data(), chunk.size(), [&](PaddedLine line) {
+                const auto owned = framer.takeLine(line);
+                EXPECT_GE(owned.buffer.size() - owned.offset - owned.length, PaddedLine::kPadding);
+                taken.emplace_back(owned.text());
+            });
+        }
+        ASSERT_THAT(taken, ElementsAre("one", "two\r", "\r", "three")) << split;
+        EXPECT_EQ(framer.pendingBytes(), std::string_view("partial").size());
+    }
+}
+
 TEST(StreamFramer, TakesNothingBeforeTheBlankLineAsALine) {
     StreamFramer framer(1024);
     EXPECT_TRUE(framed({"HTTP/1.1 200 OK\r\n", "not\na line\n"}, framer).empty());

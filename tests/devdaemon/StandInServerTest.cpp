@@ -302,7 +302,7 @@ TEST(StandInLoginPage, LogsTheNodeInFromAPostedFormAndTheStreamReportsIt) {
 
     const auto started =
         roundTrip(dir.file("s"), LocalAPIClient::buildRequest("POST", "/localapi/v0/login", ""));
-    const auto url = stream.next().interactiveLoginUrl.value_or("");
+    const std::string url(stream.next().interactiveLoginUrl.value_or(""));
     ASSERT_THAT(bodyOf(started), HasSubstr(url));
     const auto form = pageExchange(url, "GET", "");
     EXPECT_THAT(form, StartsWith("HTTP/1.1 200 OK\r\nContent-Type: text/html"));

@@ -10,6 +10,7 @@
 namespace tw {
 namespace {
 
+using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 using Backend = StandInState::Backend;
@@ -186,8 +187,9 @@ TEST(StandInStateNotification, CarriesANetworkMapConsistentWithTheStatus) {
     const auto self = map.selfNode.value().node.value();
     const auto answer = status(state);
     EXPECT_EQ(self.id, answer.selfNode->id);
-    EXPECT_EQ(self.addresses, (std::vector<std::string>{answer.tarnwickIps->at(0) + "/32",
-                                                        answer.tarnwickIps->at(1) + "/128"}));
+    ASSERT_TRUE(self.addresses);
+    EXPECT_THAT(*self.addresses, ElementsAre(answer.tarnwickIps->at(0) + "/32",
+                                             answer.tarnwickIps->at(1) + "/128"));
     EXPECT_THAT(self.name.value(), StartsWith("work-laptop.net"));
     EXPECT_THAT(self.name.value(), testing::EndsWith(".mesh.tarnwick.example."));
     EXPECT_EQ(map.dnsName, self.name);
