@@ -151,7 +151,13 @@ class Reader {
         const std::string_view token = value.raw_json_token();
         if (token.front() != '"') return wrongType(path, "a string", value);
         out = token.substr(1, token.find_last_of('"') - 1);
-        if (!holdsBackslash(out)) return {};
+        if (!holdsBackslash(out)) {
+            // Consumed, not left for the object's iterator to step over: stepping over a string
+            // that a colon follows takes it for a name, and a stray colon would go unnoticed.
+            ondemand::raw_json_string consumed;
+            if (const auto error = value.get_raw_json_string().get(consumed)) return invalid(error);
+            return {};
+        }
         std::string_view unescaped;
         if (const auto error = value.get_string().get(unescaped)) return invalid(error);
         out = buffers_.unescaped.emplace_back(unescaped);
