@@ -15,7 +15,8 @@
 #include <bit>
 #include <cstddef>
 #include <cstring>
-#include <deque>
+#include <forward_list>
+#include <functional>
 #include <iterator>
 #include <utility>
 
@@ -67,7 +68,7 @@ ondemand::parser& threadParser() {
 struct NotifyBuffers {
     OwnedLine line;
     ViewRuns lists;
-    std::deque<std::string> unescaped;  // texts that carried escapes, and the user profiles' keys
+    std::forward_list<std::string> unescaped;  // texts that carried escapes, the profiles' keys
 };
 
 // A value of the document: what it is, for a failure's text, or what is wrong with the JSON there.
@@ -160,13 +161,17 @@ class Reader {
         }
         std::string_view unescaped;
         if (const auto error = value.get_string().get(unescaped)) return invalid(error);
-        out = buffers_.unescaped.emplace_back(unescaped);
+        out = buffers_.unescaped.emplace_front(unescaped);
         return {};
     }
 
-    // A text the decoder's buffers are reused for before the record is done with it.
-    std::string_view keep(std::string_view transient) {
-        return buffers_.unescaped.emplace_back(transient);
+    // A name kept in a record: where it lies in the line, or a copy of its unescaped text, which
+    // the parser's buffer holds only until the next decode.
+    std::string_view keep(std::string_view name) {
+        const auto& line = buffers_.line.buffer;
+        const bool inLine = std::less_equal<>{}(line.data(), name.data()) &&
+                            std::less<>{}(name.data(), line.data() + line.size());
+        return inLine ? name : buffers_.unescaped.emplace_front(name);
     }
 
     ViewRuns& lists() { return buffers_.lists; }

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <deque>
 #include <span>
 #include <string_view>
 #include <utility>
@@ -10,39 +9,42 @@
 
 namespace tw {
 
-// Runs of views, each contiguous, in chunks that never move: the lists of a notification. One run
-// is open at a time; a run that outgrows its chunk moves, whole, to a larger one.
+// Runs of views, each contiguous, in chunks whose storage never moves: the lists of a
+// notification. One run is open at a time; a run that outgrows its chunk moves, whole, to a new
+// one. Chunks double in size, so a small notification allocates little and a large map few times.
 class ViewRuns {
   public:
-    void open() { start_ = chunk_ ? chunk_->size() : 0; }
+    void open() { start_ = chunks_.empty() ? 0 : chunks_.back().size(); }
 
     void add(std::string_view text) {
-        if (!chunk_ || chunk_->size() == chunk_->capacity()) grow();
-        chunk_->push_back(text);
+        if (chunks_.empty() || chunks_.back().size() == chunks_.back().capacity()) grow();
+        chunks_.back().push_back(text);
     }
 
     std::span<const std::string_view> close() const {
-        if (!chunk_) return {};
-        return std::span(*chunk_).subspan(start_);
+        if (chunks_.empty()) return {};
+        return std::span(chunks_.back()).subspan(start_);
     }
 
   private:
-    static constexpr std::size_t kChunkViews = 4096;
+    static constexpr std::size_t kFirstChunkViews = 16;
 
     void grow() {
-        const std::size_t run = chunk_ ? chunk_->size() - start_ : 0;
         std::vector<std::string_view> chunk;
-        chunk.reserve(std::max(kChunkViews, run * 2));
-        if (chunk_) {
-            chunk.insert(chunk.end(), chunk_->begin() + static_cast<std::ptrdiff_t>(start_),
-                         chunk_->end());
+        if (chunks_.empty()) {
+            chunk.reserve(kFirstChunkViews);
+        } else {
+            // Moving a chunk's vector keeps its storage, which the closed runs point into.
+            const auto& last = chunks_.back();
+            const auto run = last.begin() + static_cast<std::ptrdiff_t>(start_);
+            chunk.reserve(std::max(last.capacity(), last.size() - start_) * 2);
+            chunk.insert(chunk.end(), run, last.end());
         }
-        chunk_ = &chunks_.emplace_back(std::move(chunk));
+        chunks_.push_back(std::move(chunk));
         start_ = 0;
     }
 
-    std::deque<std::vector<std::string_view>> chunks_;
-    std::vector<std::string_view>* chunk_ = nullptr;
+    std::vector<std::vector<std::string_view>> chunks_;
     std::size_t start_ = 0;
 };
 

@@ -389,6 +389,29 @@ TEST(NodeDecode, TakesAnEmptyListAsPresentAndEmpty) {
     EXPECT_THAT(*node->endpoints, testing::ElementsAre("e"));
 }
 
+TEST(NodeDecode, KeepsEveryListWholeHoweverManyThereAre) {
+    // Lists of one to nine addresses, enough of them that the pool they are kept in grows many
+    // times, with lists that straddle its growth.
+    std::string peers;
+    for (int peer = 0; peer < 200; ++peer) {
+        std::string addresses;
+        for (int at = 0; at <= peer % 9; ++at) {
+            addresses += (at ? ",\"" : "\"") + std::to_string(peer) + "." + std::to_string(at) + "\"";
+        }
+        peers += (peer ? "," : "") + std::string(R"({"Node":{"ID":1,"UserID":1,"Addresses":[)") +
+                 addresses + "]}}";
+    }
+    const auto decoded = notify(R"({"NetMap":{"Peers":[)" + peers + "]}}");
+    ASSERT_EQ(decoded.netMap->peers->size(), 200u);
+    for (int peer = 0; peer < 200; ++peer) {
+        const auto& addresses = *decoded.netMap->peers->at(peer).node->addresses;
+        ASSERT_EQ(addresses.size(), static_cast<std::size_t>(peer % 9 + 1)) << peer;
+        for (int at = 0; at <= peer % 9; ++at) {
+            EXPECT_EQ(addresses[at], std::to_string(peer) + "." + std::to_string(at));
+        }
+    }
+}
+
 TEST(NodeDecode, FailsWhenAListHoldsANonString) {
     EXPECT_EQ(notifyFailure(nodeLine(R"("ID":1,"UserID":1,"Addresses":["100.64.0.1/32",5])")),
               "NetMap.Peers[0].Node.Addresses[1]: expected a string, got an integer");
