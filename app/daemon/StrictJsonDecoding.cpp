@@ -1,8 +1,8 @@
 // The strict decoders: profiles and stream notifications. They read the JSON in one forward pass
 // (simdjson's On-Demand front, which builds no tape), and every member the schema does not name is
-// still checked to be well-formed JSON, so a line is refused exactly when a full parse would refuse
-// it or a record's rule fails. A notification's texts are views into its own line wherever the JSON
-// text is the value itself (no escapes), so decoding a large network map copies no text.
+// still checked to be well-formed JSON, so every text a full parse refuses is refused here too. A
+// notification's texts are views into its own line wherever the JSON text is the value itself (no
+// escapes), so decoding a large network map copies no text.
 
 #include <simdjson.h>
 
@@ -14,7 +14,6 @@
 #include <array>
 #include <bit>
 #include <cstddef>
-#include <cstring>
 #include <forward_list>
 #include <functional>
 #include <iterator>
