@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cstring>
 #include <cstddef>
 #include <forward_list>
 #include <functional>
@@ -110,35 +111,42 @@ std::unexpected<Failed> wrongType(const JsonPath& path, std::string_view wanted,
 
 bool isNumberLead(char lead) { return lead == '-' || (lead >= '0' && lead <= '9'); }
 
+// Where a text written without escapes ends: the offset of its closing quote from `raw`, its
+// first byte, or npos when an escape comes first. Names and values are a few dozen bytes, for
+// which a call to memchr costs more than the search. The text lies in the padded document and is
+// closed (the parser's first stage checked that), so the scan ends, and a sixteen-byte load may
+// reach past the quote (SSE2 is part of every x86-64 processor).
+std::size_t plainLength(const char* raw) {
+#if defined(__SSE2__)
+    const __m128i quotes = _mm_set1_epi8('"');
+    const __m128i backslashes = _mm_set1_epi8('\\');
+    for (std::size_t at = 0;; at += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(raw + at));
+        const __m128i stops =
+            _mm_or_si128(_mm_cmpeq_epi8(bytes, quotes), _mm_cmpeq_epi8(bytes, backslashes));
+        if (const auto found = static_cast<unsigned>(_mm_movemask_epi8(stops)); found != 0) {
+            const std::size_t end = at + static_cast<std::size_t>(std::countr_zero(found));
+            return raw[end] == '"' ? end : std::string_view::npos;
+        }
+    }
+#else
+    for (std::size_t at = 0;; ++at) {
+        if (raw[at] == '"') return at;
+        if (raw[at] == '\\') return std::string_view::npos;
+    }
+#endif
+}
+
 // A member's name where it lies in the document, or unescaped into the parser's buffer when it
-// carries escapes. The name is closed (the parser's first stage checked that), so the scan ends.
-std::expected<std::string_view, error_code> keyOf(ondemand::field& field) {
-    const char* const begin = field.key().raw();
-    const char* end = begin;
-    while (*end != '"' && *end != '\\') ++end;
-    if (*end == '"') return std::string_view(begin, static_cast<std::size_t>(end - begin));
+// carries escapes.
+[[gnu::always_inline]] inline std::expected<std::string_view, error_code> keyOf(
+    ondemand::field& field) {
+    const char* const raw = field.key().raw();
+    const auto length = plainLength(raw);
+    if (length != std::string_view::npos) return std::string_view(raw, length);
     std::string_view key;
     if (const auto error = field.unescaped_key().get(key)) return std::unexpected(error);
     return key;
-}
-
-// Whether a string's content holds a backslash: only then does it need unescaping. Most texts are
-// a few dozen bytes, for which a call to memchr costs more than the search. The text lies in the
-// padded document, so the last sixteen-byte load may reach past it (SSE2 is part of every x86-64
-// processor).
-bool holdsBackslash(std::string_view text) {
-#if defined(__SSE2__)
-    const __m128i backslashes = _mm_set1_epi8('\\');
-    for (std::size_t at = 0; at < text.size(); at += 16) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + at));
-        auto found = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, backslashes)));
-        if (text.size() - at < 16) found &= (1u << (text.size() - at)) - 1;
-        if (found != 0) return true;
-    }
-    return false;
-#else
-    return text.find('\\') != std::string_view::npos;
-#endif
 }
 
 // Reads values into records. Texts are views: into the line where the JSON text is the value,
@@ -147,11 +155,14 @@ class Reader {
   public:
     explicit Reader(NotifyBuffers& buffers) : buffers_(buffers) {}
 
-    Result text(const JsonPath& path, ondemand::value& value, std::string_view& out) {
+    // Inlined into every reader: a call for each of the hundred thousand texts of a large map
+    // costs more than the checks themselves.
+    [[gnu::always_inline]] Result text(const JsonPath& path, ondemand::value& value,
+                                       std::string_view& out) {
         const std::string_view token = value.raw_json_token();
         if (token.front() != '"') return wrongType(path, "a string", value);
-        out = token.substr(1, token.find_last_of('"') - 1);
-        if (!holdsBackslash(out)) {
+        if (const auto length = plainLength(token.data() + 1); length != std::string_view::npos) {
+            out = token.substr(1, length);
             // Consumed, not left for the object's iterator to step over: stepping over a string
             // that a colon follows takes it for a name, and a stray colon would go unnoticed.
             ondemand::raw_json_string consumed;
@@ -239,9 +250,18 @@ Result skip(Reader& reader, ondemand::value& value) {
     }
 }
 
-// Strict readers: each one takes a value of exactly its JSON type or fails with the path.
+// A value the schema does not name: most are texts, checked here without a call.
+[[gnu::always_inline]] inline Result pass(Reader& reader, ondemand::value& value) {
+    if (leadOf(value) != '"') return skip(reader, value);
+    std::string_view text;
+    return reader.text(JsonPath{}, value, text);
+}
 
-Result read(Reader& reader, const JsonPath& path, ondemand::value& value, std::string_view& out) {
+// Strict readers: each one takes a value of exactly its JSON type or fails with the path. Those a
+// node's members use are inlined into its loop.
+
+[[gnu::always_inline]] inline Result read(Reader& reader, const JsonPath& path,
+                                          ondemand::value& value, std::string_view& out) {
     return reader.text(path, value, out);
 }
 
@@ -262,7 +282,8 @@ Result read(Reader&, const JsonPath& path, ondemand::value& value, bool& out) {
 
 // A number written with a fraction or an exponent (4.0, 1e3) is a floating-point number to the
 // parser and is refused rather than converted, so no value is ever silently rounded.
-Result read(Reader&, const JsonPath& path, ondemand::value& value, std::int64_t& out) {
+[[gnu::always_inline]] inline Result read(Reader&, const JsonPath& path, ondemand::value& value,
+                                          std::int64_t& out) {
     if (!isNumberLead(leadOf(value))) return wrongType(path, "an integer", value);
     if (value.get_int64().get(out) == simdjson::SUCCESS) return {};
     ondemand::number_type type{};
@@ -317,11 +338,13 @@ Result read(Reader& reader, const JsonPath& path, ondemand::value& value, PeltoB
 }
 
 template <class T>
-Result read(Reader& reader, const JsonPath& path, ondemand::value& value, std::optional<T>& out) {
+[[gnu::always_inline]] inline Result read(Reader& reader, const JsonPath& path,
+                                          ondemand::value& value, std::optional<T>& out) {
     return read(reader, path, value, out.emplace());
 }
 
-Result read(Reader& reader, const JsonPath& path, ondemand::value& value, TextList& out) {
+[[gnu::always_inline]] inline Result read(Reader& reader, const JsonPath& path,
+                                          ondemand::value& value, TextList& out) {
     if (leadOf(value) != '[') return wrongType(path, "an array", value);
     ondemand::array array;
     if (const auto error = value.get_array().get(array)) return invalid(error);
@@ -415,7 +438,8 @@ template <auto member>
 using OwnerOf = typename MemberOf<decltype(member)>::Owner;
 
 template <auto member>
-Result readMember(Reader& reader, const JsonPath& path, ondemand::value& value, OwnerOf<member>& out) {
+[[gnu::always_inline]] inline Result readMember(Reader& reader, const JsonPath& path,
+                                                ondemand::value& value, OwnerOf<member>& out) {
     return read(reader, path, value, out.*member);
 }
 
@@ -466,16 +490,60 @@ constexpr std::array<std::uint32_t, 128> membersByFirstByte(const Field<Record> 
     return masks;
 }
 
+// A name and its closing quote as a little-endian load of sixteen bytes reads them, with the mask
+// of the bytes they take up: a name shorter than sixteen bytes is then compared in two steps
+// without a branch.
+struct QuotedName {
+    std::uint64_t low = 0;
+    std::uint64_t high = 0;
+    std::uint64_t lowMask = 0;
+    std::uint64_t highMask = 0;
+    bool fits = false;
+};
+
+constexpr QuotedName quotedName(std::string_view name) {
+    QuotedName quoted;
+    quoted.fits = std::endian::native == std::endian::little && name.size() < 16;
+    for (std::size_t at = 0; at <= name.size() && at < 16; ++at) {
+        const std::uint64_t byte = at < name.size() ? static_cast<unsigned char>(name[at]) : '"';
+        const auto shift = 8 * (at % 8);
+        (at < 8 ? quoted.low : quoted.high) |= byte << shift;
+        (at < 8 ? quoted.lowMask : quoted.highMask) |= std::uint64_t{0xFF} << shift;
+    }
+    return quoted;
+}
+
+template <class Record, std::size_t count>
+constexpr std::array<QuotedName, count> quotedNames(const Field<Record> (&fields)[count]) {
+    std::array<QuotedName, count> names{};
+    for (std::size_t index = 0; index < count; ++index) {
+        names[index] = quotedName(fields[index].key);
+    }
+    return names;
+}
+
 // The member whose name the document spells exactly, without escapes: `raw` is the name where it
-// lies, up to its closing quote. The comparison stops at the first byte that differs, at the
-// closing quote at the latest.
+// lies, up to its closing quote. It lies in the padded document, so sixteen bytes can be loaded
+// from it.
 template <Described Record>
 int fieldSpelled(const char* raw) {
     static constexpr auto kMasks = membersByFirstByte(Fields<Record>::list);
+    static constexpr auto kQuoted = quotedNames(Fields<Record>::list);
     const auto lead = static_cast<unsigned char>(*raw);
-    if (lead >= kMasks.size()) return -1;
+    if (lead >= kMasks.size() || kMasks[lead] == 0) return -1;
+    std::uint64_t low = 0;
+    std::uint64_t high = 0;
+    std::memcpy(&low, raw, sizeof low);
+    std::memcpy(&high, raw + sizeof low, sizeof high);
     for (auto candidates = kMasks[lead]; candidates != 0; candidates &= candidates - 1) {
         const int index = std::countr_zero(candidates);
+        const auto& quoted = kQuoted[static_cast<std::size_t>(index)];
+        if (quoted.fits) {
+            const auto differ = ((low ^ quoted.low) & quoted.lowMask) |
+                                ((high ^ quoted.high) & quoted.highMask);
+            if (differ == 0) return index;
+            continue;
+        }
         const auto name = Fields<Record>::list[index].key;
         if (sameBytes(name, std::string_view(raw, name.size())) && raw[name.size()] == '"') {
             return index;
@@ -541,7 +609,7 @@ Result readMembers(Reader& reader, const JsonPath& path, ondemand::object object
         }
         const auto bit = index < 0 ? 0 : 1u << index;
         if (index < 0 || (seen & bit)) {  // unnamed, or a repeated key: the first one counts
-            if (auto result = skip(reader, member); !result) return result;
+            if (auto result = pass(reader, member); !result) return result;
             continue;
         }
         seen |= bit;
