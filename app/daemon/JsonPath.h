@@ -12,8 +12,11 @@ class JsonPath {
   public:
     JsonPath() = default;
 
-    JsonPath member(std::string_view key) const { return JsonPath(this, key, 0, false); }
-    JsonPath element(std::size_t index) const { return JsonPath(this, {}, index, true); }
+    // Three words, as a decoder builds one for every value it reads.
+    JsonPath member(std::string_view key) const {
+        return JsonPath(this, key.data() ? key.data() : "", key.size());
+    }
+    JsonPath element(std::size_t index) const { return JsonPath(this, nullptr, index); }
 
     std::string render() const {
         if (!parent_) return "top level";
@@ -23,24 +26,23 @@ class JsonPath {
     }
 
   private:
-    JsonPath(const JsonPath* parent, std::string_view key, std::size_t index, bool isIndex)
-        : parent_(parent), key_(key), index_(index), isIndex_(isIndex) {}
+    JsonPath(const JsonPath* parent, const char* key, std::size_t sizeOrIndex)
+        : parent_(parent), key_(key), sizeOrIndex_(sizeOrIndex) {}
 
     void appendTo(std::string& text) const {
         if (!parent_) return;
         parent_->appendTo(text);
-        if (isIndex_) {
-            text += '[' + std::to_string(index_) + ']';
+        if (!key_) {
+            text += '[' + std::to_string(sizeOrIndex_) + ']';
         } else {
             if (!text.empty()) text += '.';
-            text += key_;
+            text.append(key_, sizeOrIndex_);
         }
     }
 
     const JsonPath* parent_ = nullptr;
-    std::string_view key_;
-    std::size_t index_ = 0;
-    bool isIndex_ = false;
+    const char* key_ = nullptr;  // an element's frame has none
+    std::size_t sizeOrIndex_ = 0;
 };
 
 }  // namespace tw

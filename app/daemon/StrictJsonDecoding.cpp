@@ -481,11 +481,10 @@ inline bool sameBytes(std::string_view name, std::string_view key) {
 
 // For each first byte, the members whose name starts with it.
 template <class Record, std::size_t count>
-constexpr std::array<std::uint32_t, 128> membersByFirstByte(const Field<Record> (&fields)[count]) {
-    std::array<std::uint32_t, 128> masks{};
+constexpr std::array<std::uint32_t, 256> membersByFirstByte(const Field<Record> (&fields)[count]) {
+    std::array<std::uint32_t, 256> masks{};
     for (std::size_t index = 0; index < count; ++index) {
-        // at(): a name that does not start with ASCII fails the build
-        masks.at(static_cast<unsigned char>(fields[index].key.front())) |= 1u << index;
+        masks[static_cast<unsigned char>(fields[index].key.front())] |= 1u << index;
     }
     return masks;
 }
@@ -530,7 +529,7 @@ int fieldSpelled(const char* raw) {
     static constexpr auto kMasks = membersByFirstByte(Fields<Record>::list);
     static constexpr auto kQuoted = quotedNames(Fields<Record>::list);
     const auto lead = static_cast<unsigned char>(*raw);
-    if (lead >= kMasks.size() || kMasks[lead] == 0) return -1;
+    if (kMasks[lead] == 0) return -1;
     std::uint64_t low = 0;
     std::uint64_t high = 0;
     std::memcpy(&low, raw, sizeof low);
@@ -575,13 +574,19 @@ Result checkRequired(const JsonPath& path, const Field<Record> (&fields)[count],
 
 // Calls the reader of the member at `index` directly, so that every reader is inlined into the
 // record's loop: the values then stay in registers instead of going through memory for an
-// indirect call.
+// indirect call. Missing or null leaves an optional member at its default.
 template <class Record, std::size_t... indices>
-Result readField(Reader& reader, const JsonPath& path, ondemand::value& value, Record& out,
-                 std::size_t index, std::index_sequence<indices...>) {
+[[gnu::always_inline]] inline Result readField(Reader& reader, const JsonPath& path,
+                                               ondemand::value& value, Record& out,
+                                               std::size_t index, std::index_sequence<indices...>) {
     Result result;
     const auto readAt = [&]<std::size_t at>(std::integral_constant<std::size_t, at>) {
-        result = Fields<Record>::list[at].read(reader, path, value, out);
+        constexpr auto& field = Fields<Record>::list[at];
+        if (!field.required && leadOf(value) == 'n') {
+            result = skip(reader, value);
+        } else {
+            result = field.read(reader, path.member(field.key), value, out);
+        }
         return true;
     };
     (void)((index == indices && readAt(std::integral_constant<std::size_t, indices>{})) || ...);
@@ -598,14 +603,10 @@ Result readMembers(Reader& reader, const JsonPath& path, ondemand::object object
         auto& field = entry.value_unsafe();
         auto& member = field.value();
         int index = fieldSpelled<Record>(field.key().raw());
-        std::string_view key;
-        if (index >= 0) {
-            key = fields[index].key;
-        } else {  // not a member, or one whose name is written with escapes
+        if (index < 0) {  // not a member, or one whose name is written with escapes
             const auto written = keyOf(field);
             if (!written) return invalid(written.error());
-            key = *written;
-            index = fieldIndex<Record>(key);
+            index = fieldIndex<Record>(*written);
         }
         const auto bit = index < 0 ? 0 : 1u << index;
         if (index < 0 || (seen & bit)) {  // unnamed, or a repeated key: the first one counts
@@ -613,14 +614,9 @@ Result readMembers(Reader& reader, const JsonPath& path, ondemand::object object
             continue;
         }
         seen |= bit;
-        const auto& described = fields[index];
-        if (!described.required && leadOf(member) == 'n') {
-            if (auto result = skip(reader, member); !result) return result;
-            continue;
-        }
         const auto fieldsIndices = std::make_index_sequence<std::size(fields)>{};
-        if (auto result = readField(reader, path.member(key), member, out,
-                                    static_cast<std::size_t>(index), fieldsIndices);
+        if (auto result = readField(reader, path, member, out, static_cast<std::size_t>(index),
+                                    fieldsIndices);
             !result) {
             return result;
         }
