@@ -1,5 +1,8 @@
 #include "app/ui/StatusIconFactory.h"
 
+#include <algorithm>
+
+#include <QFileInfo>
 #include <QPainter>
 #include <QPixmap>
 #include <QSvgRenderer>
@@ -11,7 +14,18 @@ constexpr int sizes[] = {16, 22, 24, 32, 48};
 
 }  // namespace
 
-QIcon StatusIconFactory::themed() { return QIcon::fromTheme(QString::fromLatin1(themeName)); }
+// Only the package installs the icon, into hicolor. Where no search path holds it the theme is not
+// asked: its first lookup reads the themes' indexes and caches, several milliseconds of start-up
+// spent before the icon reaches the tray.
+QIcon StatusIconFactory::themed() {
+    const QString name = QString::fromLatin1(themeName);
+    const QString file = "/hicolor/symbolic/apps/" + name + ".svg";
+    const QStringList folders = QIcon::themeSearchPaths();
+    const bool installed = std::ranges::any_of(folders, [&](const QString& folder) {
+        return QFileInfo::exists(folder + file);
+    });
+    return installed ? QIcon::fromTheme(name) : QIcon();
+}
 
 QIcon StatusIconFactory::fromAsset(const std::filesystem::path& svg, const QColor& color) {
     QSvgRenderer renderer(QString::fromStdString(svg.string()));

@@ -14,7 +14,7 @@ public:
     // The name of the symbolic icon in the hicolor theme.
     static constexpr const char* themeName = "com.tarnwick.desktop-symbolic";
 
-    // The installed symbolic icon, or a null icon when no theme holds it.
+    // The symbolic icon the package installs, or a null icon when it is not installed.
     static QIcon themed();
     // The SVG drawn in `color` at the tray's usual sizes; null when it cannot be read.
     static QIcon fromAsset(const std::filesystem::path& svg, const QColor& color);
